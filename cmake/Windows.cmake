@@ -1,0 +1,62 @@
+# The Windows program QELDuzu.exe, the Win32 side of the seam, the programs and resources it
+# carries, and the tests that run under Wine. Included by the root only when cross-compiling.
+
+set(QEL_WIN32_SYSTEM_LIBRARIES comctl32 shell32 gdi32 user32 advapi32 kernel32 ole32 uuid ntdll)
+
+# Wine runs the x86_64 test programs; each build folder keeps its own prefix.
+if(NOT CMAKE_CROSSCOMPILING_EMULATOR AND CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh
+      ${CMAKE_BINARY_DIR}/wineprefix)
+endif()
+
+# The Win32 implementation of the seam: every file of src/win32 but the program's entry.
+file(GLOB qel_win32_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/win32/*.cpp)
+list(FILTER qel_win32_sources EXCLUDE REGEX "/WinMain\\.cpp$")
+if(qel_win32_sources)
+  add_library(qel_win32 STATIC ${qel_win32_sources})
+  target_include_directories(qel_win32 PUBLIC ${CMAKE_SOURCE_DIR}/src)
+  target_compile_definitions(qel_win32 PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
+  target_link_libraries(qel_win32 PUBLIC qel_core ${QEL_WIN32_SYSTEM_LIBRARIES})
+else()
+  add_library(qel_win32 INTERFACE)
+  target_link_libraries(qel_win32 INTERFACE qel_core ${QEL_WIN32_SYSTEM_LIBRARIES})
+endif()
+
+# Small Windows programs the payload or the resources carry.
+foreach(tool IN ITEMS f32-missing no-syslinux companion)
+  if(EXISTS ${CMAKE_SOURCE_DIR}/tools/${tool}/CMakeLists.txt)
+    add_subdirectory(${CMAKE_SOURCE_DIR}/tools/${tool} ${CMAKE_BINARY_DIR}/tools/${tool})
+  endif()
+endforeach()
+
+# The resource script: manifest, payload, 7-Zip and the formatter (target qel_resources).
+if(EXISTS ${CMAKE_SOURCE_DIR}/src/resources/CMakeLists.txt)
+  add_subdirectory(${CMAKE_SOURCE_DIR}/src/resources ${CMAKE_BINARY_DIR}/resources)
+endif()
+
+function(qel_add_resources target)
+  if(TARGET qel_resources)
+    target_link_libraries(${target} PRIVATE qel_resources)
+  endif()
+endfunction()
+
+# The program.
+if(EXISTS ${CMAKE_SOURCE_DIR}/src/win32/WinMain.cpp)
+  add_executable(QELDuzu WIN32 ${CMAKE_SOURCE_DIR}/src/win32/WinMain.cpp)
+  target_compile_definitions(QELDuzu PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
+  target_link_options(QELDuzu PRIVATE -municode)
+  target_link_libraries(QELDuzu PRIVATE qel_win32 qel_core)
+  qel_add_resources(QELDuzu)
+endif()
+
+# The tests of the Win32 side, run under Wine through the emulator.
+file(GLOB qel_wine_tests CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/wine/*.cpp)
+if(QEL_BUILD_TESTS AND qel_wine_tests)
+  add_executable(test_wine ${qel_wine_tests})
+  target_compile_definitions(test_wine PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
+  target_include_directories(test_wine PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+  target_link_libraries(test_wine PRIVATE qel_win32 qel_core gtest gtest_main)
+  qel_add_resources(test_wine)
+  add_test(NAME wine.win32 COMMAND test_wine)
+  set_tests_properties(wine.win32 PROPERTIES TIMEOUT 300)
+endif()
