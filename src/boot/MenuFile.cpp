@@ -1,0 +1,190 @@
+#include "boot/MenuFile.h"
+
+#include <algorithm>
+
+namespace qel {
+
+namespace {
+
+constexpr TextView kMenuFile = u"\\QEL\\Menu\\Others.cfg";
+constexpr TextView kHotkeyCandidates = u"s123456789abdijmnpqtwxyz";
+constexpr TextView kEntryStart = u"menuentry ";
+constexpr TextView kHotkeyOption = u"--hotkey=";
+constexpr TextView kLineEnd = u"\r\n";
+constexpr TextView kPcOnlyCondition = u"if [ \"$pc\" -a -z \"$cd\" ]; then";
+
+struct MenuFile {
+    Text path;
+    bool exists = false;
+    MenuText content;
+    std::vector<Text> lines;
+};
+
+MenuFile readMenuFile(Platform& sys, const Text& root) {
+    MenuFile file;
+    file.path = root + Text(kMenuFile);
+    if (!fileExists(sys, file.path)) return file;
+    const auto bytes = readWholeFile(sys, file.path);
+    if (!bytes) throw IoError(u"Cannot open file \"" + file.path + u"\".");
+    file.exists = true;
+    file.content = decodeMenuText(sys, *bytes);
+    file.lines = splitLines(file.content.text);
+    return file;
+}
+
+bool containsLine(const MenuFile& file, TextView line) {
+    return std::find(file.lines.begin(), file.lines.end(), line) != file.lines.end();
+}
+
+// A last line without its line break would be continued by the block's first line.
+bool endsInsideLine(TextView text) {
+    return !text.empty() && text.back() != u'\r' && text.back() != u'\n';
+}
+
+// Appends the block at the end of the file, in the file's own encoding; creates the file when
+// it does not exist.
+void appendBlock(Platform& sys, const MenuFile& file, const std::vector<Text>& block) {
+    Text addition;
+    if (endsInsideLine(file.content.text)) addition += kLineEnd;
+    for (const auto& line : block) addition += line + Text(kLineEnd);
+    const Bytes bytes = encodeMenuText(sys, addition, file.content.encoding);
+
+    Handle out = sys.createFile(file.path, win::GENERIC_WRITE, win::FILE_SHARE_READ,
+                                win::OPEN_ALWAYS, win::FILE_ATTRIBUTE_NORMAL);
+    if (!out.valid()) throw IoError(u"Cannot create file \"" + file.path + u"\".");
+    std::int64_t end = 0;
+    std::uint32_t written = 0;
+    if (!sys.setFilePointer(out, 0, win::FILE_END, end) || !sys.writeFile(out, bytes, written) ||
+        written != bytes.size())
+        throw IoError(u"Error writing file \"" + file.path + u"\".");
+}
+
+// Adds a block opened by its first line, the marker, unless the file already holds the marker.
+template <typename MakeBlock>
+bool addMenuBlock(Platform& sys, const Text& root, MakeBlock makeBlock) {
+    const MenuFile file = readMenuFile(sys, root);
+    const std::vector<Text> block = makeBlock(file.lines);
+    if (!containsLine(file, block.front())) appendBlock(sys, file, block);
+    return true;
+}
+
+std::vector<Text> syslinuxBlock(const std::vector<Text>& existingLines) {
+    const auto hotkey = chooseHotkey(existingLines);
+    Text entry = u"menuentry \"Syslinux\" {";
+    if (hotkey) {
+        const Text key(1, *hotkey);
+        entry = u"menuentry \"[" + key + u"] Syslinux\" --hotkey=" + key + u" {";
+    }
+    return {u"### Start Syslinux Legacy",
+            Text(kPcOnlyCondition),
+            entry,
+            u"\tchainloader /QEL/Tools/syslinux/syslinux/syslinux.bin",
+            u"}",
+            u"fi",
+            u"### End Syslinux Legacy"};
+}
+
+std::vector<Text> cloverBlock(const std::vector<Text>&) {
+    return {u"### Start Clover Legacy",
+            Text(kPcOnlyCondition),
+            u"menuentry \"[l] Clover\" --hotkey=l {",
+            u"\tsearch --file --no-floppy --set=root /EFI/CLOVER/CloverLegacy",
+            u"\tchainloader /EFI/CLOVER/CloverLegacy",
+            u"}",
+            u"fi",
+            u"### End Clover Legacy"};
+}
+
+bool startsWithBytes(ByteSpan bytes, std::initializer_list<std::uint8_t> prefix) {
+    return bytes.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), bytes.begin());
+}
+
+Text decodeUtf16(ByteSpan bytes, bool bigEndian) {
+    Text text;
+    text.reserve(bytes.size() / 2);
+    for (std::size_t at = 0; at + 1 < bytes.size(); at += 2) {
+        const unsigned high = bigEndian ? bytes[at] : bytes[at + 1];
+        const unsigned low = bigEndian ? bytes[at + 1] : bytes[at];
+        text.push_back(static_cast<char16_t>((high << 8) | low));
+    }
+    return text;
+}
+
+Bytes encodeUtf16(TextView text, bool bigEndian) {
+    Bytes bytes;
+    bytes.reserve(text.size() * 2);
+    for (const char16_t unit : text) {
+        const auto high = static_cast<std::uint8_t>(unit >> 8);
+        const auto low = static_cast<std::uint8_t>(unit & 0xFF);
+        bytes.push_back(bigEndian ? high : low);
+        bytes.push_back(bigEndian ? low : high);
+    }
+    return bytes;
+}
+
+}  // namespace
+
+MenuText decodeMenuText(Platform& sys, ByteSpan bytes) {
+    if (startsWithBytes(bytes, {0xEF, 0xBB, 0xBF})) {
+        const auto rest = bytes.subspan(3);
+        return {MenuEncoding::Utf8, fromUtf8(std::string_view(
+                                        reinterpret_cast<const char*>(rest.data()), rest.size()))};
+    }
+    if (startsWithBytes(bytes, {0xFF, 0xFE}))
+        return {MenuEncoding::Utf16Le, decodeUtf16(bytes.subspan(2), false)};
+    if (startsWithBytes(bytes, {0xFE, 0xFF}))
+        return {MenuEncoding::Utf16Be, decodeUtf16(bytes.subspan(2), true)};
+    return {MenuEncoding::Ansi, sys.fromAnsi(std::string(bytes.begin(), bytes.end()))};
+}
+
+Bytes encodeMenuText(Platform& sys, TextView text, MenuEncoding encoding) {
+    switch (encoding) {
+        case MenuEncoding::Utf8: {
+            const std::string utf8 = toUtf8(text);
+            return Bytes(utf8.begin(), utf8.end());
+        }
+        case MenuEncoding::Utf16Le:
+            return encodeUtf16(text, false);
+        case MenuEncoding::Utf16Be:
+            return encodeUtf16(text, true);
+        case MenuEncoding::Ansi:
+            break;
+    }
+    const std::string ansi = sys.toAnsi(Text(text));
+    return Bytes(ansi.begin(), ansi.end());
+}
+
+std::vector<Text> splitLines(TextView text) {
+    std::vector<Text> lines;
+    std::size_t start = 0;
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        if (text[at] != u'\r' && text[at] != u'\n') continue;
+        lines.emplace_back(text.substr(start, at - start));
+        if (text[at] == u'\r' && at + 1 < text.size() && text[at + 1] == u'\n') ++at;
+        start = at + 1;
+    }
+    if (start < text.size()) lines.emplace_back(text.substr(start));
+    return lines;
+}
+
+std::optional<char16_t> chooseHotkey(const std::vector<Text>& lines) {
+    Text candidates(kHotkeyCandidates);
+    for (const TextView line : lines) {
+        if (!line.starts_with(kEntryStart)) continue;
+        const auto option = line.find(kHotkeyOption);
+        if (option == TextView::npos || option + kHotkeyOption.size() >= line.size()) continue;
+        std::erase(candidates, line[option + kHotkeyOption.size()]);
+    }
+    if (candidates.empty()) return std::nullopt;
+    return candidates.front();
+}
+
+bool AddSyslinuxMenuEntry(Platform& sys, const Text& root) {
+    return addMenuBlock(sys, root, syslinuxBlock);
+}
+
+bool AddCloverMenuEntry(Platform& sys, const Text& root) {
+    return addMenuBlock(sys, root, cloverBlock);
+}
+
+}  // namespace qel
