@@ -584,7 +584,9 @@ bool FakeMachine::createDirectory(const Text& path) {
     if (directories_.count(key) || files_.count(key) || writeForbidden(key)) return false;
     const Text parent = parentOf(key);
     if (!isRootKey(parent) && !directories_.count(parent)) return false;
-    if (isRootKey(parent) && !fileAttributes(path.substr(0, 3)) && parent.rfind(u"DRV:", 0) == 0) return false;
+    // A folder at the root of a drive letter needs that drive ("\folder" names the current one).
+    if (isRootKey(parent) && parent.rfind(u"DRV:", 0) == 0 && !fileAttributes(parent.substr(4) + u":\\"))
+        return false;
     directories_.insert(key);
     return true;
 }
