@@ -4,6 +4,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 
 #include "platform/Platform.h"
 #include "texts/TextTable.h"
@@ -71,14 +72,33 @@ public:
     void onTimer(WindowId window) override;
     void onClose(WindowId window) override;
 
-    // Handlers bound to controls of run-time built windows (the repartition window).
+    // Handlers bound to controls of run-time built windows (the repartition window). A check box
+    // listed in extraCheckBoxes is toggled by a click and its handler runs on every tick change.
     std::map<ControlId, std::function<void()>> extraClickHandlers;
+    std::set<ControlId> extraCheckBoxes;
+    std::map<WindowId, std::function<void()>> extraCloseHandlers;
+
+    // The repartition window's share of the timer: refreshes its disk list. Called by Timer1Timer
+    // while that window exists and is enabled; defined with the repartition window.
+    void refreshRepartitionDiskList();
+
+    // The chooser's text: its selected item ("" when nothing is selected).
+    Text chooserText();
+    // The format-option rule: "Format to FAT32" is enabled unless the chosen drive is the system
+    // drive or the drive of the current directory; when disabled it is also cleared.
+    void applyFormatOptionRule();
 
     // The drive root of the chooser's current text: its first character and ":" ("" if empty).
     Text chosenDriveRoot();
 
 private:
     void runCheckBoxHandler(ControlId box);
+    bool isCheckBox(ControlId control) const;
+    void refreshDriveList();
+    void settleSystemPaths();
+    void fitWindowToControls();
+    int scaled(int designed) const;  // from 96 pixels per inch to the screen's density
+    int dpi_ = 96;
 };
 
 }  // namespace qel
