@@ -25,7 +25,7 @@ TEST(VolumeFunctions, BindsAllNineOnceAndCallsReachThem) {
     EXPECT_NE(volume.SetVolumeMountPointA, 0u);
     EXPECT_NE(volume.GetVolumeNameForVolumeMountPointA, 0u);
 
-    machine.addDisk(fake::FakeDisk::ofSize(64 * 1048576));
+    machine.addDisk(fake::FakeDisk::ofSize(1048576));
     fake::FakeVolume stick;
     stick.letter = 'E';
     stick.disk = 0;
