@@ -1,0 +1,221 @@
+// The standard message dialog, built at run time: the system icon of its kind, the message
+// word-wrapped beside it and the caller's buttons, in the caller's order, under it. Modal: every
+// window of the program is disabled while it is open.
+
+#include <algorithm>
+#include <vector>
+
+#include "win32/Win32Platform.h"
+#include "win32/Win32Text.h"
+#include "win32/Win32Ui.h"
+
+namespace qel {
+
+using win32::wide;
+
+namespace {
+
+constexpr int kFirstButtonId = 1000;  // above IDOK, IDCANCEL and the other dialog ids
+
+// Layout at 96 dots per inch.
+constexpr int kMargin = 12;
+constexpr int kIconGap = 12;
+constexpr int kMessageWidth = 330;
+constexpr int kButtonWidth = 75;
+constexpr int kButtonHeight = 25;
+constexpr int kButtonGap = 8;
+constexpr int kButtonPadding = 16;
+constexpr int kButtonsTopGap = 16;
+
+struct DialogState {
+    const DialogSpec* spec = nullptr;
+    std::vector<HWND> disabledWindows;  // re-enabled before the dialog goes
+    win32::FontHandle font;
+    bool ended = false;
+    int result = 0;
+};
+
+const wchar_t* iconOf(DialogKind kind) {
+    switch (kind) {
+        case DialogKind::Warning:
+            return IDI_WARNING;
+        case DialogKind::Error:
+            return IDI_ERROR;
+        case DialogKind::Information:
+            return IDI_INFORMATION;
+    }
+    return IDI_INFORMATION;
+}
+
+win32::FontHandle messageFont() {
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof(metrics);
+    if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, metrics.cbSize, &metrics, 0)) {
+        // Systems before Vista know the structure without its last field.
+        metrics.cbSize = sizeof(metrics) - sizeof(metrics.iPaddedBorderWidth);
+        if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, metrics.cbSize, &metrics, 0))
+            return win32::FontHandle(nullptr);
+    }
+    return win32::FontHandle(CreateFontIndirectW(&metrics.lfMessageFont));
+}
+
+// The size a text takes in a font, word-wrapped at maxWidth ("&&" counts as one "&").
+SIZE textExtent(HWND window, HFONT font, const Text& text, int maxWidth, bool wrap) {
+    RECT area{0, 0, maxWidth, 0};
+    if (const HDC dc = GetDC(window)) {
+        const HGDIOBJ previous = SelectObject(dc, font);
+        DrawTextW(dc, wide(text), static_cast<int>(text.size()), &area,
+                  DT_CALCRECT | DT_EXPANDTABS | (wrap ? DT_WORDBREAK : DT_SINGLELINE));
+        SelectObject(dc, previous);
+        ReleaseDC(window, dc);
+    }
+    return SIZE{area.right - area.left, area.bottom - area.top};
+}
+
+HWND createChild(HWND dialog, const wchar_t* className, const Text& text, DWORD style, int id,
+                 const RECT& place, HFONT font) {
+    const HWND child = CreateWindowExW(
+        0, className, wide(text), WS_CHILD | WS_VISIBLE | style, place.left, place.top,
+        place.right - place.left, place.bottom - place.top, dialog,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
+    if (child != nullptr && font != nullptr)
+        SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    return child;
+}
+
+void layOut(HWND dialog, DialogState& state) {
+    const DialogSpec& spec = *state.spec;
+    const int dpi = win32::dpiOf(dialog);
+    const auto scaled = [dpi](int value) { return MulDiv(value, dpi, 96); };
+    const HFONT font = state.font.get();
+
+    const int iconSize = GetSystemMetrics(SM_CXICON);
+    const SIZE message = textExtent(dialog, font, spec.message, scaled(kMessageWidth), true);
+    std::vector<int> widths;
+    for (const auto& button : spec.buttons)
+        widths.push_back(std::max<int>(
+            scaled(kButtonWidth),
+            textExtent(dialog, font, button.caption, 0, false).cx + scaled(kButtonPadding)));
+    int buttonsWidth = 0;
+    for (const int width : widths) buttonsWidth += width;
+    if (!widths.empty()) buttonsWidth += scaled(kButtonGap) * static_cast<int>(widths.size() - 1);
+
+    const int textLeft = scaled(kMargin) + iconSize + scaled(kIconGap);
+    const int contentBottom = scaled(kMargin) + std::max<int>(iconSize, message.cy);
+    const int clientWidth =
+        std::max<int>(textLeft + message.cx + scaled(kMargin), buttonsWidth + 2 * scaled(kMargin));
+    const int buttonsTop = contentBottom + scaled(kButtonsTopGap);
+    const int clientHeight = buttonsTop + scaled(kButtonHeight) + scaled(kMargin);
+
+    const HWND icon = createChild(dialog, L"STATIC", Text(), SS_ICON, -1,
+                                  RECT{scaled(kMargin), scaled(kMargin), scaled(kMargin) + iconSize,
+                                       scaled(kMargin) + iconSize},
+                                  nullptr);
+    SendMessageW(icon, STM_SETICON, reinterpret_cast<WPARAM>(LoadIconW(nullptr, iconOf(spec.kind))),
+                 0);
+    // A message shorter than the icon is centred on it.
+    const int textTop = scaled(kMargin) + std::max<int>(0, (iconSize - message.cy) / 2);
+    createChild(dialog, L"STATIC", spec.message, SS_LEFT, -1,
+                RECT{textLeft, textTop, textLeft + message.cx, textTop + message.cy}, font);
+
+    int left = (clientWidth - buttonsWidth) / 2;
+    HWND focus = nullptr;
+    for (std::size_t index = 0; index < spec.buttons.size(); ++index) {
+        const bool isDefault = focus == nullptr && spec.buttons[index].result == spec.defaultResult;
+        const int id = kFirstButtonId + static_cast<int>(index);
+        const HWND button = createChild(
+            dialog, L"BUTTON", spec.buttons[index].caption,
+            WS_TABSTOP | (isDefault ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON), id,
+            RECT{left, buttonsTop, left + widths[index], buttonsTop + scaled(kButtonHeight)}, font);
+        if (isDefault) {
+            SendMessageW(dialog, DM_SETDEFID, static_cast<WPARAM>(id), 0);
+            focus = button;
+        }
+        left += widths[index] + scaled(kButtonGap);
+    }
+    // Enter presses the focused button: the default one, else the first.
+    if (focus == nullptr) focus = GetDlgItem(dialog, kFirstButtonId);
+    if (focus != nullptr) SetFocus(focus);
+
+    SetWindowTextW(dialog, wide(spec.title));
+    win32::setClientAreaSize(dialog, clientWidth, clientHeight);
+    win32::centreWindow(dialog, win32::workAreaOf(GetWindow(dialog, GW_OWNER)));
+}
+
+void finish(HWND dialog, DialogState& state, int result) {
+    // The program's windows are enabled again before the dialog goes, so that Windows hands the
+    // activation back to the owner.
+    for (const HWND window : state.disabledWindows)
+        if (IsWindow(window)) EnableWindow(window, TRUE);
+    state.disabledWindows.clear();
+    state.ended = true;
+    state.result = result;
+    EndDialog(dialog, result);
+}
+
+INT_PTR CALLBACK dialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
+    try {
+        if (message == WM_INITDIALOG) {
+            SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+            layOut(dialog, *reinterpret_cast<DialogState*>(lParam));
+            return FALSE;  // the focus is set
+        }
+        auto* state = reinterpret_cast<DialogState*>(GetWindowLongPtrW(dialog, DWLP_USER));
+        if (state == nullptr) return FALSE;
+        const DialogSpec& spec = *state->spec;
+        if (message == WM_CLOSE) {
+            finish(dialog, *state, spec.closeResult);
+            return TRUE;
+        }
+        if (message != WM_COMMAND || HIWORD(wParam) != BN_CLICKED) return FALSE;
+        const int id = LOWORD(wParam);
+        if (id >= kFirstButtonId && id < kFirstButtonId + static_cast<int>(spec.buttons.size())) {
+            finish(dialog, *state,
+                   spec.buttons[static_cast<std::size_t>(id - kFirstButtonId)].result);
+        } else if (id == IDCANCEL) {  // Esc
+            finish(dialog, *state, spec.escapeResult);
+        } else if (id == IDOK) {  // Enter without a default button
+            finish(dialog, *state, spec.defaultResult);
+        } else {
+            return FALSE;
+        }
+        return TRUE;
+    } catch (...) {
+        return FALSE;
+    }
+}
+
+// An empty dialog template: the controls are created at run time in pixels.
+struct alignas(DWORD) EmptyTemplate {
+    DLGTEMPLATE header;
+    WORD menu = 0;
+    WORD windowClass = 0;
+    WORD title = 0;
+};
+
+}  // namespace
+
+int Win32Platform::messageDialog(const DialogSpec& spec) {
+    EmptyTemplate dialogTemplate{};
+    dialogTemplate.header.style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
+    dialogTemplate.header.dwExtendedStyle = WS_EX_DLGMODALFRAME;
+
+    // The owner is the program's active window, or its main window.
+    HWND owner = GetActiveWindow();
+    if (owner == nullptr || ui_->windowIds.count(owner) == 0) owner = ui_->mainWindow();
+
+    DialogState state;
+    state.spec = &spec;
+    state.font = messageFont();
+    state.disabledWindows = ui_->enabledWindows();
+    for (const HWND window : state.disabledWindows) EnableWindow(window, FALSE);
+
+    DialogBoxIndirectParamW(GetModuleHandleW(nullptr), &dialogTemplate.header, owner,
+                            dialogProcedure, reinterpret_cast<LPARAM>(&state));
+    for (const HWND window : state.disabledWindows)
+        if (IsWindow(window)) EnableWindow(window, TRUE);
+    // A dialog that could not be shown is no consent: it counts as closed.
+    return state.ended ? state.result : spec.closeResult;
+}
+
+}  // namespace qel

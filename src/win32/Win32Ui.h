@@ -1,0 +1,76 @@
+// The tables behind the seam's window and control ids, shared by the window code and the message
+// dialog. Include after the seam's headers: it brings in <windows.h>.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <tuple>
+#include <type_traits>
+#include <vector>
+
+#include "win32/Win32Platform.h"
+#include "win32/Win32Text.h"
+
+namespace qel {
+
+namespace win32 {
+
+struct FontDeleter {
+    void operator()(HFONT font) const {
+        if (font != nullptr) DeleteObject(font);
+    }
+};
+using FontHandle = std::unique_ptr<std::remove_pointer_t<HFONT>, FontDeleter>;
+
+// The dots per inch of a window's monitor (or of the primary monitor when there is no window).
+int dpiOf(HWND window);
+
+// Moves a window so that it is centred on a rectangle, kept inside the work area of the monitor.
+void centreWindow(HWND window, const RECT& area);
+RECT workAreaOf(HWND window);
+
+// Resizes a top-level window so that its client area gets the given size.
+void setClientAreaSize(HWND window, int width, int height);
+
+}  // namespace win32
+
+struct Win32Platform::Ui {
+    struct Window {
+        HWND hwnd = nullptr;
+        WindowSpec spec;
+        bool shown = false;
+    };
+    struct Control {
+        HWND hwnd = nullptr;
+        WindowId parent = 0;
+        ControlSpec spec;
+    };
+
+    std::map<WindowId, Window> windows;
+    std::map<ControlId, Control> controls;
+    std::map<HWND, WindowId> windowIds;
+    std::map<HWND, ControlId> controlIds;
+    std::map<std::tuple<Text, int, bool, bool>, win32::FontHandle> fonts;
+    EventSink* sink = nullptr;
+    WindowId nextWindow = 1;
+    ControlId nextControl = 1;
+
+    ~Ui();
+
+    HWND windowHandle(WindowId id) const;
+    HWND controlHandle(ControlId id) const;
+    // The program's first window still open: the owner of message boxes and dialogs.
+    HWND mainWindow() const;
+    // The program's top-level windows that are enabled now.
+    std::vector<HWND> enabledWindows() const;
+
+    HFONT font(const FontSpec& spec);
+    void applyTabOrder(WindowId window);
+    void fitDropDownList(const Control& control);
+
+    // Message handling of the program's windows; false lets Windows handle the message.
+    bool handleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
+    void forget(HWND hwnd);
+};
+
+}  // namespace qel
