@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# Builds the payload archive RAZEvor.7z from Debian's Grub2 and Syslinux files and the project's
+# own programs:
+#   build-payload.sh <output.7z> <work folder> <QELCreator.exe> <no-syslinux.exe>
+# The file list is readable without a password; the contents are encrypted with the password
+# the program passes to 7-Zip. Every input is pinned and every timestamp fixed, so two builds
+# hold the same files with the same bytes.
+set -euo pipefail
+
+output="$(realpath -m "${1:?output archive}")"
+work="$(realpath -m "${2:?work folder}")"
+companion_exe="$(realpath "${3:?QELCreator.exe}")"
+no_syslinux_exe="$(realpath "${4:?no-syslinux.exe}")"
+source_dir="$(dirname "$(realpath "$0")")"
+
+readonly password=tubrisk
+readonly grub_version="2.06-13+deb12u2"
+readonly grub_dir=/usr/lib/grub/i386-pc
+readonly syslinux_dir=/usr/lib/syslinux/modules/bios
+readonly grub_prefix='(,msdos1)/QEL/grub'
+readonly fixed_time='2024-01-01 00:00:00 UTC'
+
+fail() {
+  echo "build-payload.sh: $*" >&2
+  exit 1
+}
+
+installed_version="$(dpkg-query -W -f='${Version}' grub-pc-bin 2>/dev/null || true)"
+[[ "$installed_version" == "$grub_version" ]] ||
+  fail "grub-pc-bin $grub_version is required, found '${installed_version:-none}'"
+
+tree="$work/tree"
+rm -rf "$tree"
+mkdir -p "$tree"
+
+# Grub2: boot code, core images and the modules the core images load at run time.
+grub_target="$tree/QEL/grub/i386-pc"
+mkdir -p "$grub_target"
+cp "$grub_dir/boot.img" "$grub_dir"/*.mod "$grub_dir"/*.lst "$grub_target/"
+[[ "$(stat -c %s "$grub_target/boot.img")" == 512 ]] || fail "boot.img is not 512 bytes"
+
+# Each core image lives between the master boot record and the first partition, so it must stay
+# at least one sector below the partition offset the program accepts for it.
+make_core_image() {
+  local name="$1" threshold="$2"
+  shift 2
+  grub-mkimage -O i386-pc -p "$grub_prefix" -o "$grub_target/$name" "$@"
+  local size
+  size="$(stat -c %s "$grub_target/$name")"
+  ((size <= threshold - 512)) ||
+    fail "$name is $size bytes, more than its limit of $((threshold - 512)) bytes"
+}
+make_core_image uncore.img 67584 biosdisk part_msdos part_gpt fat exfat ntfs search
+make_core_image msdos_fat.img 62464 biosdisk part_msdos fat ntfs search
+make_core_image msdos_exfat.img 65536 biosdisk part_msdos exfat search
+cp "$source_dir/grub.cfg" "$tree/QEL/grub/grub.cfg"
+
+# Syslinux's BIOS modules and menu; the Windows installers are stand-ins that fail.
+syslinux_target="$tree/QEL/Tools/syslinux/syslinux"
+mkdir -p "$syslinux_target"
+cp "$syslinux_dir"/*.c32 "$source_dir/syslinux.cfg" "$syslinux_target/"
+cp "$no_syslinux_exe" "$syslinux_target/syslinux.exe"
+cp "$no_syslinux_exe" "$syslinux_target/syslinux64.exe"
+
+# Clover's place: the project's own boot sector and loader, and the folders the installer needs.
+clover_target="$tree/QEL/Tools/Clover"
+mkdir -p "$clover_target" "$tree/EFI/CLOVER" "$tree/EFI/BOOT"
+nasm -f bin -o "$clover_target/boot1f32" "$source_dir/boot1f32.asm"
+nasm -f bin -o "$clover_target/boot7" "$source_dir/boot7.asm"
+[[ "$(stat -c %s "$clover_target/boot1f32")" == 512 ]] || fail "boot1f32 is not 512 bytes"
+[[ "$(xxd -s 510 -l 2 -p "$clover_target/boot1f32")" == 55aa ]] || fail "boot1f32 lacks 0x55AA"
+
+# The drive's icon: a blue stick on a rounded white tile, drawn without fonts.
+convert -size 64x64 xc:white \
+  -fill '#1d5fa8' -draw 'roundrectangle 4,4 59,59 12,12' \
+  -fill white -draw 'rectangle 22,10 41,22' \
+  -fill '#1d5fa8' -draw 'rectangle 26,14 29,18' -draw 'rectangle 34,14 37,18' \
+  -fill white -draw 'roundrectangle 16,22 47,54 6,6' \
+  -fill '#f2a900' -draw 'rectangle 22,30 41,34' \
+  -strip -define icon:auto-resize=48,32,16 "ico:$tree/QEL/razevor.ico"
+
+cp "$companion_exe" "$tree/QELCreator.exe"
+
+# Files the program writes itself on the drive must never come from the payload.
+for forbidden in autorun.inf Others.cfg CloverLegacy boot7 EFIPART syslinux.bin; do
+  while IFS= read -r found; do
+    [[ "$found" == "./QEL/Tools/Clover/boot7" ]] && continue
+    fail "the payload must not contain $found"
+  done < <(cd "$tree" && find . -name "$forbidden")
+done
+
+# Same modes, times and order on every build.
+find "$tree" -type d -exec chmod 755 {} +
+find "$tree" -type f -exec chmod 644 {} +
+find "$tree" -exec touch -h -d "$fixed_time" {} +
+
+rm -f "$output"
+mkdir -p "$(dirname "$output")"
+(cd "$tree" && 7zz a -t7z -bd -bso0 -bsp0 -mx=7 -mmt=2 -mtm=on -mtc=off -mta=off -mhe=off \
+  "-p$password" "$output" QELCreator.exe EFI QEL)
+
+# The file list must be readable without the password.
+7zz l "$output" </dev/null >/dev/null 2>&1 || fail "the archive's file list needs a password"
