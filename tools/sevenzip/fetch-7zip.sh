@@ -7,6 +7,7 @@ out_dir="${1:?output folder}"
 package="${2:?package@version}"
 expected_sha256="${3:?sha256}"
 tarball="${4:-}"
+fetched_here=false
 
 mkdir -p "$out_dir"
 if [[ -z "$tarball" ]]; then
@@ -14,12 +15,15 @@ if [[ -z "$tarball" ]]; then
   if [[ ! -f "$tarball" ]]; then
     (cd "$out_dir" && npm pack --silent "$package" >/dev/null)
   fi
+  fetched_here=true
 fi
 [[ -f "$tarball" ]] || { echo "fetch-7zip.sh: $tarball was not fetched" >&2; exit 1; }
 
 actual_sha256="$(sha256sum "$tarball" | cut -d' ' -f1)"
 if [[ "$actual_sha256" != "$expected_sha256" ]]; then
   echo "fetch-7zip.sh: $tarball has SHA-256 $actual_sha256, expected $expected_sha256" >&2
+  # A download that does not match is not kept, so the next build fetches it again.
+  if $fetched_here; then rm -f "$tarball"; fi
   exit 1
 fi
 
