@@ -1,0 +1,148 @@
+// Where the files of the image machine's drives live: a FAT volume of the image (through
+// mtools), an NTFS volume of the image (through a loop device and ntfs-3g's FUSE mount) and a
+// plain host folder (drive C:). Paths are relative to the drive's root, with '/' between the
+// names ("QEL/Menu/Others.cfg"; "" is the root); names match without regard to case, as on
+// Windows. The Windows rules above the stores (read-only files, hidden files) are the machine's.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "HostCommand.h"
+#include "platform/Platform.h"
+
+namespace qel::image {
+
+struct StoredEntry {
+    std::string name;  // the name as stored
+    bool directory = false;
+    std::uint32_t attributes = 0;  // Windows attribute bits, FILE_ATTRIBUTE_DIRECTORY included
+    std::uint64_t size = 0;
+};
+
+class FileStore {
+public:
+    virtual ~FileStore() = default;
+    // The entries of a folder ("." and ".." left out); nullopt when the folder does not exist.
+    virtual std::optional<std::vector<StoredEntry>> list(const std::string& folder) = 0;
+    virtual std::optional<Bytes> read(const std::string& path) = 0;
+    // Creates or replaces a file with the content; the parent folder must exist.
+    virtual bool write(const std::string& path, ByteSpan content) = 0;
+    virtual bool remove(const std::string& path) = 0;
+    virtual bool removeDirectory(const std::string& path) = 0;  // an empty folder
+    virtual bool makeDirectory(const std::string& path) = 0;
+    virtual bool setAttributes(const std::string& path, std::uint32_t attributes) = 0;
+    // Copies the files and folders under a host folder into the root, replacing files.
+    virtual bool importTree(const std::string& hostFolder) = 0;
+    // Lets go of whatever the store holds open on the image (mounts, loop devices).
+    virtual void release() {}
+
+    // The entry at a path, found through its folder's list; the root is a folder.
+    std::optional<StoredEntry> stat(const std::string& path);
+};
+
+// Splits "A/B/C" into its parent "A/B" and its name "C".
+std::pair<std::string, std::string> splitPath(const std::string& path);
+
+// A FAT12/16/32 file system at a byte offset of an image file, through mtools.
+class FatStore : public FileStore {
+public:
+    FatStore(std::string imagePath, std::int64_t offset);
+    std::optional<std::vector<StoredEntry>> list(const std::string& folder) override;
+    std::optional<Bytes> read(const std::string& path) override;
+    bool write(const std::string& path, ByteSpan content) override;
+    bool remove(const std::string& path) override;
+    bool removeDirectory(const std::string& path) override;
+    bool makeDirectory(const std::string& path) override;
+    bool setAttributes(const std::string& path, std::uint32_t attributes) override;
+    bool importTree(const std::string& hostFolder) override;
+
+private:
+    HostResult mtools(const std::string& tool, std::vector<std::string> arguments);
+    std::string image() const;
+    std::string imagePath_;
+    std::int64_t offset_;
+    TemporaryFolder scratch_{"qel-fat-"};
+};
+
+// A host folder as a drive. Names are matched without case; the Windows attributes that a
+// Linux file system cannot keep (hidden, system, read-only) are kept in memory by default.
+class HostFolderStore : public FileStore {
+public:
+    explicit HostFolderStore(std::string root);
+    std::optional<std::vector<StoredEntry>> list(const std::string& folder) override;
+    std::optional<Bytes> read(const std::string& path) override;
+    bool write(const std::string& path, ByteSpan content) override;
+    bool remove(const std::string& path) override;
+    bool removeDirectory(const std::string& path) override;
+    bool makeDirectory(const std::string& path) override;
+    bool setAttributes(const std::string& path, std::uint32_t attributes) override;
+    bool importTree(const std::string& hostFolder) override;
+
+    // The host path of a drive path, with each existing name in its stored case.
+    std::string hostPath(const std::string& path);
+    const std::string& root() const { return root_; }
+
+protected:
+    void setRoot(std::string root) { root_ = std::move(root); }
+    virtual std::uint32_t loadAttributes(const std::string& hostPath, bool directory);
+    virtual bool storeAttributes(const std::string& hostPath, std::uint32_t attributes);
+
+private:
+    std::string root_;
+    std::map<std::string, std::uint32_t> attributes_;  // host path → attribute bits
+};
+
+// An NTFS file system in a byte range of an image file. It is mounted (loop device and
+// ntfs-3g) when a file is first touched and unmounted again by release(); the Windows
+// attributes are ntfs-3g's "system.ntfs_attrib_be" extended attribute.
+class NtfsStore : public HostFolderStore {
+public:
+    NtfsStore(std::string imagePath, std::int64_t offset, std::int64_t length);
+    ~NtfsStore() override;
+    std::optional<std::vector<StoredEntry>> list(const std::string& folder) override;
+    std::optional<Bytes> read(const std::string& path) override;
+    bool write(const std::string& path, ByteSpan content) override;
+    bool remove(const std::string& path) override;
+    bool removeDirectory(const std::string& path) override;
+    bool makeDirectory(const std::string& path) override;
+    bool setAttributes(const std::string& path, std::uint32_t attributes) override;
+    bool importTree(const std::string& hostFolder) override;
+    void release() override;
+
+protected:
+    std::uint32_t loadAttributes(const std::string& hostPath, bool directory) override;
+    bool storeAttributes(const std::string& hostPath, std::uint32_t attributes) override;
+
+private:
+    bool mount();
+    std::string imagePath_;
+    std::int64_t offset_;
+    std::int64_t length_;
+    TemporaryFolder mountPoint_{"qel-ntfs-"};
+    std::string loopDevice_;
+    bool mounted_ = false;
+};
+
+// Attaches a loop device to a byte range of an image file; detached when the object goes.
+class LoopDevice {
+public:
+    LoopDevice(const std::string& imagePath, std::int64_t offset, std::int64_t length);
+    ~LoopDevice();
+    LoopDevice(const LoopDevice&) = delete;
+    LoopDevice& operator=(const LoopDevice&) = delete;
+    bool attached() const { return !device_.empty(); }
+    const std::string& device() const { return device_; }
+    const std::string& error() const { return error_; }
+    std::string release();  // hands the device over to the caller, who detaches it
+
+private:
+    std::string device_;
+    std::string error_;
+};
+
+}  // namespace qel::image
