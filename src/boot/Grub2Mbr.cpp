@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "boot/DeviceIo.h"
 #include "disk/DeviceQueries.h"
 #include "disk/Records.h"
 
@@ -30,21 +31,6 @@ struct BootArea {
     Bytes diskContent;  // a second reading of the same bytes, for the check
 };
 
-bool readInto(Platform& sys, const Handle& handle, MutableByteSpan buffer) {
-    std::uint32_t got = 0;
-    return sys.readFile(handle, buffer, got);
-}
-
-bool rewind(Platform& sys, const Handle& handle) {
-    std::int64_t position = 0;
-    return sys.setFilePointer(handle, 0, win::FILE_BEGIN, position);
-}
-
-Handle openForReading(Platform& sys, const Text& path) {
-    return sys.createFile(path, win::GENERIC_READ, win::FILE_SHARE_READ | win::FILE_SHARE_WRITE,
-                          win::OPEN_EXISTING, win::FILE_ATTRIBUTE_NORMAL);
-}
-
 // True when the boot area would overwrite the start of the lowest partition the disk's own
 // table lists.
 bool reachesFirstPartition(ByteSpan sectorZero, std::int64_t length, std::int32_t bytesPerSector) {
@@ -58,7 +44,7 @@ bool reachesFirstPartition(ByteSpan sectorZero, std::int64_t length, std::int32_
 }
 
 bool layBootCode(Platform& sys, const Text& driveRoot, Bytes& image) {
-    const Handle bootImage = openForReading(sys, driveRoot + Text(kBootImage));
+    const Handle bootImage = openShared(sys, driveRoot + Text(kBootImage), win::GENERIC_READ);
     if (!bootImage.valid() ||
         !readInto(sys, bootImage, MutableByteSpan(image).first(kBootCodeBytes)))
         return false;
@@ -68,10 +54,19 @@ bool layBootCode(Platform& sys, const Text& driveRoot, Bytes& image) {
 }
 
 bool layCoreImage(Platform& sys, const Text& coreImagePath, std::int64_t coreSize, Bytes& image) {
-    const Handle coreImage = openForReading(sys, coreImagePath);
+    const Handle coreImage = openShared(sys, coreImagePath, win::GENERIC_READ);
     const auto count = static_cast<std::size_t>(std::max<std::int64_t>(coreSize, 0));
     if (!coreImage.valid() || kCoreImageOffset + count > image.size()) return false;
     return readInto(sys, coreImage, MutableByteSpan(image).subspan(kCoreImageOffset, count));
+}
+
+// Fills the image with the disk's first bytes; for the check, reads them a second time as the
+// disk's current content.
+bool readDiskStart(Platform& sys, BootArea& area, bool secondReading) {
+    if (!readInto(sys, area.disk, area.image)) return false;
+    if (!secondReading) return true;
+    area.diskContent.resize(area.image.size());
+    return moveTo(sys, area.disk, 0) && readInto(sys, area.disk, area.diskContent);
 }
 
 std::optional<BootArea> buildBootArea(Platform& sys, const Text& diskPath, const Text& driveRoot,
@@ -80,8 +75,7 @@ std::optional<BootArea> buildBootArea(Platform& sys, const Text& diskPath, const
     if (bytesPerSector <= 0) return std::nullopt;
     BootArea area;
     const std::uint32_t access = win::GENERIC_READ | (forWriting ? win::GENERIC_WRITE : 0);
-    area.disk = sys.createFile(diskPath, access, win::FILE_SHARE_READ | win::FILE_SHARE_WRITE,
-                               win::OPEN_EXISTING, win::FILE_ATTRIBUTE_NORMAL);
+    area.disk = openShared(sys, diskPath, access);
     if (!area.disk.valid()) return std::nullopt;
 
     // A missing core image counts as -1 bytes and fails when it is opened.
@@ -90,14 +84,9 @@ std::optional<BootArea> buildBootArea(Platform& sys, const Text& diskPath, const
     const std::int64_t length = grub2BootAreaLength(coreSize, bytesPerSector);
     if (length > kLargestBootArea) return std::nullopt;
     area.image.resize(static_cast<std::size_t>(length));
-    if (!readInto(sys, area.disk, area.image)) return std::nullopt;
-    if (reachesFirstPartition(area.image, length, bytesPerSector)) return std::nullopt;
-    if (!forWriting) {
-        area.diskContent.resize(area.image.size());
-        if (!rewind(sys, area.disk) || !readInto(sys, area.disk, area.diskContent))
-            return std::nullopt;
-    }
-    if (!layBootCode(sys, driveRoot, area.image) ||
+    if (!readDiskStart(sys, area, !forWriting) ||
+        reachesFirstPartition(area.image, length, bytesPerSector) ||
+        !layBootCode(sys, driveRoot, area.image) ||
         !layCoreImage(sys, coreImagePath, coreSize, area.image))
         return std::nullopt;
     return area;
@@ -122,9 +111,8 @@ std::uint16_t CheckGrub2Mbr(Platform& sys, const Text& diskPath, const Text& dri
 bool InstallGrub2Mbr(Platform& sys, const Text& diskPath, const Text& driveRoot,
                      const Text& coreImagePath, std::int32_t bytesPerSector) {
     const auto area = buildBootArea(sys, diskPath, driveRoot, coreImagePath, bytesPerSector, true);
-    if (!area || !rewind(sys, area->disk)) return false;
-    std::uint32_t written = 0;
-    return sys.writeFile(area->disk, area->image, written);
+    if (!area || !moveTo(sys, area->disk, 0)) return false;
+    return writeFrom(sys, area->disk, area->image);
 }
 
 }  // namespace qel

@@ -1,53 +1,52 @@
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "boot/Grub2Mbr.h"
 #include "fake/FakeMachine.h"
+#include "native/boot/ByteTestHelpers.h"
 
 namespace qel {
 namespace {
 
+using boottest::pattern;
+using boottest::sameBytes;
+using boottest::slice;
+
 const Text kDisk = u"\\\\.\\PHYSICALDRIVE0";
 const Text kBootImage = u"E:\\QEL\\grub\\i386-pc\\boot.img";
 const Text kCoreImage = u"E:\\QEL\\grub\\i386-pc\\uncore.img";
-
-Bytes pattern(std::size_t size, unsigned seed) {
-    Bytes bytes(size);
-    for (std::size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<std::uint8_t>((i * 7 + seed) % 251);
-    return bytes;
-}
-
-Bytes slice(const Bytes& bytes, std::size_t from, std::size_t to) {
-    return Bytes(bytes.begin() + static_cast<long>(from), bytes.begin() + static_cast<long>(to));
-}
 
 // A 2 MiB disk of distinct bytes whose one partition starts at 1 MiB, a boot image and a core
 // image on drive E:.
 class Grub2MbrTest : public ::testing::Test {
 protected:
     void prepare(std::size_t coreSize, std::uint32_t bytesPerSector) {
+        machine = std::make_unique<fake::FakeMachine>();
         fake::FakeDisk disk = fake::FakeDisk::ofSize(2 << 20, bytesPerSector);
         disk.bytes = pattern(disk.bytes.size(), 3);
         fake::writeMbrEntry(disk.bytes, 0, 0x0C, (1 << 20) / bytesPerSector, 2048, true);
-        fm.setDisk(0, disk);
-        original = fm.disk(0).bytes;
+        fm().setDisk(0, disk);
+        original = fm().disk(0).bytes;
         bootImage = pattern(512, 101);
         coreImage = pattern(coreSize, 57);
-        fm.putFile(kBootImage, bootImage);
-        fm.putFile(kCoreImage, coreImage);
+        fm().putFile(kBootImage, bootImage);
+        fm().putFile(kCoreImage, coreImage);
         sectorSize = static_cast<std::int32_t>(bytesPerSector);
     }
 
-    std::uint16_t check() { return CheckGrub2Mbr(fm, kDisk, u"E:", kCoreImage, sectorSize); }
-    bool install() { return InstallGrub2Mbr(fm, kDisk, u"E:", kCoreImage, sectorSize); }
+    std::uint16_t check() { return CheckGrub2Mbr(fm(), kDisk, u"E:", kCoreImage, sectorSize); }
+    bool install() { return InstallGrub2Mbr(fm(), kDisk, u"E:", kCoreImage, sectorSize); }
 
     void expectDiskUntouched() {
-        EXPECT_EQ(fm.disk(0).writeCount, 0u);
-        EXPECT_EQ(fm.disk(0).bytes, original);
-        EXPECT_EQ(fm.openHandles(), 0);
+        EXPECT_EQ(fm().disk(0).writeCount, 0u);
+        EXPECT_TRUE(sameBytes(fm().disk(0).bytes, original));
+        EXPECT_EQ(fm().openHandles(), 0);
     }
 
-    fake::FakeMachine fm;
+    fake::FakeMachine& fm() { return *machine; }
+
+    std::unique_ptr<fake::FakeMachine> machine = std::make_unique<fake::FakeMachine>();
     Bytes original;
     Bytes bootImage;
     Bytes coreImage;
@@ -79,20 +78,21 @@ TEST_F(Grub2MbrTest, InstallsTheBootAreaByteExactForEveryCoreImageAndSectorSize)
                   static_cast<std::int64_t>(c.length));
         EXPECT_EQ(check(), kGrub2Differs);
         ASSERT_TRUE(install());
-        EXPECT_EQ(fm.disk(0).writeCount, 1u);
-        const Bytes& disk = fm.disk(0).bytes;
+        EXPECT_EQ(fm().disk(0).writeCount, 1u);
+        const Bytes& disk = fm().disk(0).bytes;
 
         Bytes code = slice(bootImage, 0, 440);
         code[0x66] = 0x90;
         code[0x67] = 0x90;
-        EXPECT_EQ(slice(disk, 0, 440), code);
-        EXPECT_EQ(slice(disk, 440, 512), slice(original, 440, 512)) << "partition table lost";
-        EXPECT_EQ(slice(disk, 512, 512 + c.coreSize), coreImage);
-        EXPECT_EQ(slice(disk, 512 + c.coreSize, disk.size()),
-                  slice(original, 512 + c.coreSize, original.size()));
+        EXPECT_TRUE(sameBytes(slice(disk, 0, 440), code));
+        EXPECT_TRUE(sameBytes(slice(disk, 440, 512), slice(original, 440, 512)))
+            << "partition table lost";
+        EXPECT_TRUE(sameBytes(slice(disk, 512, 512 + c.coreSize), coreImage));
+        EXPECT_TRUE(sameBytes(slice(disk, 512 + c.coreSize, disk.size()),
+                              slice(original, 512 + c.coreSize, original.size())));
 
         EXPECT_EQ(check(), kGrub2Installed);
-        EXPECT_EQ(fm.openHandles(), 0);
+        EXPECT_EQ(fm().openHandles(), 0);
     }
 }
 
@@ -100,69 +100,69 @@ TEST_F(Grub2MbrTest, CheckComparesExactlyTheBootArea) {
     prepare(67584, 4096);
     ASSERT_TRUE(install());
     // Behind the boot area: not compared.
-    fm.disk(0).bytes[69632] ^= 0xFF;
+    fm().disk(0).bytes[69632] ^= 0xFF;
     EXPECT_EQ(check(), kGrub2Installed);
     // The last byte of the carried-over disk content inside the area: compared.
-    fm.disk(0).bytes[69631] ^= 0xFF;
+    fm().disk(0).bytes[69631] ^= 0xFF;
     EXPECT_EQ(check(), kGrub2Installed) << "the area carries the disk's own bytes there";
-    fm.disk(0).bytes[512 + 67583] ^= 0xFF;
+    fm().disk(0).bytes[512 + 67583] ^= 0xFF;
     EXPECT_EQ(check(), kGrub2Differs);
     ASSERT_TRUE(install());
     // A different boot image on the drive is a different boot area.
     bootImage[10] ^= 0xFF;
-    fm.putFile(kBootImage, bootImage);
+    fm().putFile(kBootImage, bootImage);
     EXPECT_EQ(check(), kGrub2Differs);
     // The boot image's own jump bytes never matter.
     prepare(67584, 512);
     ASSERT_TRUE(install());
     bootImage[0x66] ^= 0xFF;
     bootImage[500] ^= 0xFF;
-    fm.putFile(kBootImage, bootImage);
+    fm().putFile(kBootImage, bootImage);
     EXPECT_EQ(check(), kGrub2Installed);
 }
 
 TEST_F(Grub2MbrTest, AShortBootImageLeavesTheDiskBytesBehindIt) {
     prepare(62464, 512);
-    fm.putFile(kBootImage, slice(bootImage, 0, 100));
+    fm().putFile(kBootImage, slice(bootImage, 0, 100));
     ASSERT_TRUE(install());
-    const Bytes& disk = fm.disk(0).bytes;
-    EXPECT_EQ(slice(disk, 0, 100), slice(bootImage, 0, 100));
+    const Bytes& disk = fm().disk(0).bytes;
+    EXPECT_TRUE(sameBytes(slice(disk, 0, 100), slice(bootImage, 0, 100)));
     EXPECT_EQ(disk[0x66], 0x90);
     EXPECT_EQ(disk[0x67], 0x90);
-    EXPECT_EQ(slice(disk, 0x68, 512), slice(original, 0x68, 512));
+    EXPECT_TRUE(sameBytes(slice(disk, 0x68, 512), slice(original, 0x68, 512)));
 }
 
 TEST_F(Grub2MbrTest, FailedInputsGiveUndeterminedAndWriteNothing) {
     const std::function<void()> failures[] = {
-        [this] { fm.deleteFile(kBootImage); },      [this] { fm.deleteFile(kCoreImage); },
-        [this] { fm.disk(0).failReads = true; },    [this] { fm.disk(0).present = false; },
-        [this] { fm.disk(0).bytes.resize(60000); },  // shorter than the area
+        [this] { fm().deleteFile(kBootImage); },      [this] { fm().deleteFile(kCoreImage); },
+        [this] { fm().disk(0).failReads = true; },    [this] { fm().disk(0).present = false; },
+        [this] { fm().disk(0).bytes.resize(60000); },  // shorter than the area
     };
     for (std::size_t i = 0; i < std::size(failures); ++i) {
         SCOPED_TRACE(i);
         prepare(67584, 512);
         failures[i]();
-        original = fm.disk(0).bytes;
+        original = fm().disk(0).bytes;
         EXPECT_EQ(check(), kGrub2Undetermined);
         EXPECT_FALSE(install());
         expectDiskUntouched();
     }
     prepare(67584, 512);
-    EXPECT_EQ(CheckGrub2Mbr(fm, u"\\\\.\\PHYSICALDRIVE7", u"E:", kCoreImage, 512),
+    EXPECT_EQ(CheckGrub2Mbr(fm(), u"\\\\.\\PHYSICALDRIVE7", u"E:", kCoreImage, 512),
               kGrub2Undetermined);
-    EXPECT_FALSE(InstallGrub2Mbr(fm, u"\\\\.\\PHYSICALDRIVE7", u"E:", kCoreImage, 512));
-    EXPECT_EQ(fm.openHandles(), 0);
+    EXPECT_FALSE(InstallGrub2Mbr(fm(), u"\\\\.\\PHYSICALDRIVE7", u"E:", kCoreImage, 512));
+    EXPECT_EQ(fm().openHandles(), 0);
 }
 
 TEST_F(Grub2MbrTest, PositioningAndWriteFailures) {
     prepare(67584, 512);
-    fm.disk(0).failSeeks = true;
+    fm().disk(0).failSeeks = true;
     EXPECT_EQ(check(), kGrub2Undetermined);
     EXPECT_FALSE(install());
     expectDiskUntouched();
 
-    fm.disk(0).failSeeks = false;
-    fm.disk(0).failWrites = true;
+    fm().disk(0).failSeeks = false;
+    fm().disk(0).failWrites = true;
     EXPECT_FALSE(install());
     expectDiskUntouched();
 }
@@ -170,8 +170,8 @@ TEST_F(Grub2MbrTest, PositioningAndWriteFailures) {
 TEST_F(Grub2MbrTest, SectorSizesBelowOneAreRefused) {
     for (const std::int32_t bad : {0, -512}) {
         prepare(67584, 512);
-        EXPECT_EQ(CheckGrub2Mbr(fm, kDisk, u"E:", kCoreImage, bad), kGrub2Undetermined);
-        EXPECT_FALSE(InstallGrub2Mbr(fm, kDisk, u"E:", kCoreImage, bad));
+        EXPECT_EQ(CheckGrub2Mbr(fm(), kDisk, u"E:", kCoreImage, bad), kGrub2Undetermined);
+        EXPECT_FALSE(InstallGrub2Mbr(fm(), kDisk, u"E:", kCoreImage, bad));
         expectDiskUntouched();
     }
 }
@@ -179,28 +179,28 @@ TEST_F(Grub2MbrTest, SectorSizesBelowOneAreRefused) {
 TEST_F(Grub2MbrTest, ABootAreaReachingIntoTheFirstPartitionIsRefused) {
     // The lowest start of any slot counts, whatever slot holds it.
     prepare(67584, 512);
-    fake::writeMbrEntry(fm.disk(0).bytes, 2, 0x07, 132, 100);
-    original = fm.disk(0).bytes;
+    fake::writeMbrEntry(fm().disk(0).bytes, 2, 0x07, 132, 100);
+    original = fm().disk(0).bytes;
     EXPECT_EQ(check(), kGrub2Undetermined);
     EXPECT_FALSE(install());
     expectDiskUntouched();
 
     // Ending exactly where the partition starts is fine.
-    fake::writeMbrEntry(fm.disk(0).bytes, 2, 0x07, 133, 100);
+    fake::writeMbrEntry(fm().disk(0).bytes, 2, 0x07, 133, 100);
     EXPECT_TRUE(install());
 
     // On 4096-byte sectors the starting sector counts in those sectors.
     prepare(67584, 4096);
-    fake::writeMbrEntry(fm.disk(0).bytes, 3, 0x07, 16, 100);
-    original = fm.disk(0).bytes;
+    fake::writeMbrEntry(fm().disk(0).bytes, 3, 0x07, 16, 100);
+    original = fm().disk(0).bytes;
     EXPECT_FALSE(install());
     expectDiskUntouched();
-    fake::writeMbrEntry(fm.disk(0).bytes, 3, 0x07, 17, 100);
+    fake::writeMbrEntry(fm().disk(0).bytes, 3, 0x07, 17, 100);
     EXPECT_TRUE(install());
 
     // A disk without partitions sets no limit.
     prepare(67584, 512);
-    std::fill(fm.disk(0).bytes.begin() + 446, fm.disk(0).bytes.begin() + 510, 0);
+    std::fill(fm().disk(0).bytes.begin() + 446, fm().disk(0).bytes.begin() + 510, 0);
     EXPECT_TRUE(install());
     EXPECT_EQ(check(), kGrub2Installed);
 }
