@@ -91,6 +91,9 @@ public:
     // The drive root of the chooser's current text: its first character and ":" ("" if empty).
     Text chosenDriveRoot();
 
+    // A designed measure at 96 pixels per inch, scaled to the screen (windows built at run time).
+    int scaledPixels(int designed) const { return scaled(designed); }
+
 private:
     void runCheckBoxHandler(ControlId box);
     bool isCheckBox(ControlId control) const;

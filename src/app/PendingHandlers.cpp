@@ -10,10 +10,4 @@ void MainWindow::Button1Click() {}
 // Replaced by "Get 7-Zip file".
 void MainWindow::Button2Click() {}
 
-// Replaced by the AutoPartition window, which opens from this button.
-void MainWindow::Button3Click() {}
-
-// Replaced by the AutoPartition window's disk-list refresh.
-void MainWindow::refreshRepartitionDiskList() {}
-
 }  // namespace qel

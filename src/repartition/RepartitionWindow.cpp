@@ -1,0 +1,320 @@
+#include "repartition/RepartitionWindow.h"
+
+#include "app/MainWindow.h"
+#include "disk/DeviceQueries.h"
+#include "disk/RemovableDisks.h"
+#include "texts/Dialogs.h"
+
+namespace qel {
+
+namespace {
+
+constexpr int kClientWidth = 320;
+constexpr int kGap = 8;
+// The main window's controls that serve as size references all use 13-pixel fonts.
+constexpr int kReferenceFontHeight = -13;
+constexpr int kEditHeight = 21;  // an edit box's natural height with that font
+constexpr const char16_t* kWindowFace = u"MS Sans Serif";
+constexpr const char16_t* kArial = u"Arial";
+
+// Builds the window's controls in their order, each placed relative to one built before it.
+class Form2Builder {
+public:
+    Form2Builder(MainWindow& form, RepartitionWindow& w)
+        : form_(form), sys_(form.sys), texts_(form.texts), w_(w), width_(px(kClientWidth)) {}
+
+    void build(const std::vector<Text>& disks) {
+        buildDiskChoice(disks);
+        buildLayoutOptions();
+        buildSizeRow();
+        buildCleanDiskAndOk();
+    }
+
+private:
+    int px(int designed) const { return form_.scaledPixels(designed); }
+    int below(ControlId control) const { return sys_.bounds(control).bottom() + px(kGap); }
+
+    ControlSpec spec(ControlKind kind, const Text& caption, const Rect& rect,
+                     const char16_t* face) const {
+        ControlSpec s;
+        s.kind = kind;
+        s.caption = caption;
+        s.rect = rect;
+        s.font.face = face;
+        s.font.height = px(kReferenceFontHeight);
+        return s;
+    }
+    ControlId create(const ControlSpec& s) { return sys_.createControl(w_.window, s); }
+
+    // A word-wrapped option box across the window, as high as the main window's CheckBox1.
+    ControlId option(const Text& caption, int top, int tabOrder) {
+        const Rect rect{px(kGap), top, width_ - px(2 * kGap), sys_.bounds(form_.CheckBox1).height};
+        ControlSpec s = spec(ControlKind::CheckBox, caption, rect, kArial);
+        s.wordWrap = true;
+        s.tabOrder = tabOrder;
+        return create(s);
+    }
+
+    void buildDiskChoice(const std::vector<Text>& disks) {
+        ControlSpec heading =
+            spec(ControlKind::Label, texts_.llistdisk, {0, px(kGap), width_, px(45)}, kArial);
+        heading.align = TextAlign::Centre;
+        heading.verticallyCentred = true;
+        heading.wordWrap = true;
+        w_.Label1F2 = create(heading);
+
+        const Rect rect{px(kGap), below(w_.Label1F2), width_ - px(2 * kGap),
+                        sys_.bounds(form_.ComboBox1).height};
+        ControlSpec chooser = spec(ControlKind::DropDownList, u"", rect, kWindowFace);
+        chooser.tabOrder = 0;
+        w_.ComboBox1F2 = create(chooser);
+        sys_.setItems(w_.ComboBox1F2, disks);
+        sys_.setSelectedIndex(w_.ComboBox1F2, static_cast<int>(disks.size()) - 1);
+    }
+
+    void buildLayoutOptions() {
+        w_.CheckBox1F2 = option(texts_.lfat32only + u" (" + texts_.lrecommended + u")",
+                                below(w_.ComboBox1F2), 1);
+        w_.CheckBox2F2 = option(texts_.lfat32ntfs, below(w_.CheckBox1F2), 2);
+    }
+
+    // "FAT32 Size" with the size box and its unit list, both disabled until "FAT32 && NTFS".
+    void buildSizeRow() {
+        const int height = px(kEditHeight);
+        const int top = below(w_.CheckBox2F2);
+        const int left = sys_.bounds(w_.CheckBox2F2).left + px(19);
+        ControlSpec label = spec(ControlKind::Label, u"FAT32 Size", {left, top, 0, height}, kArial);
+        label.verticallyCentred = true;
+        w_.Label3F2 = create(label);
+        Rect labelRect = sys_.bounds(w_.Label3F2);
+        labelRect.width = sys_.textWidth(w_.Label3F2, u"FAT32 Size");
+        sys_.setBounds(w_.Label3F2, labelRect);
+
+        const int unitWidth = px(60);
+        ControlSpec unit =
+            spec(ControlKind::DropDownList, u"",
+                 {width_ - unitWidth - px(kGap), top, unitWidth, height}, kWindowFace);
+        unit.enabled = false;
+        unit.tabOrder = 3;
+        w_.ComboBox2F2 = create(unit);
+        sys_.setItems(w_.ComboBox2F2, {u"MB", u"GB"});
+        sys_.setSelectedIndex(w_.ComboBox2F2, 0);
+
+        const int sizeLeft = labelRect.right() + px(4);
+        ControlSpec size =
+            spec(ControlKind::Edit, u"160",
+                 {sizeLeft, top, width_ - sizeLeft - px(12) - unitWidth, height}, kArial);
+        size.align = TextAlign::Right;
+        size.digitsOnly = true;
+        size.enabled = false;
+        w_.Edit1V = create(size);
+    }
+
+    void buildCleanDiskAndOk() {
+        w_.CheckBox3F2 =
+            option(texts_.lcleandisk + u" (" + texts_.lrecommended + u")", below(w_.Edit1V), 4);
+        form_.setTickedSilently(w_.CheckBox3F2, true);  // ticked before its handler is attached
+
+        const Rect rect{px(75), below(w_.CheckBox3F2), width_ - px(150),
+                        sys_.bounds(form_.Button1).height};
+        ControlSpec ok = spec(ControlKind::Button, u"OK", rect, kWindowFace);
+        ok.align = TextAlign::Centre;
+        ok.tabOrder = 5;
+        w_.Button1F2 = create(ok);
+    }
+
+    MainWindow& form_;
+    Platform& sys_;
+    const TextTable& texts_;
+    RepartitionWindow& w_;
+    int width_;
+};
+
+WindowId createForm2(MainWindow& form) {
+    WindowSpec spec;
+    spec.title = form.sys.caption(form.Button3);
+    spec.clientWidth = form.scaledPixels(kClientWidth);
+    spec.font.face = kWindowFace;
+    spec.font.height = form.scaledPixels(kReferenceFontHeight);
+    spec.alwaysOnTop = true;
+    spec.centreOver = form.Form1;
+    spec.owner = form.Form1;
+    return form.sys.createWindow(spec);
+}
+
+void attachHandlers(MainWindow& form, const RepartitionWindow& w) {
+    for (const ControlId box : {w.CheckBox1F2, w.CheckBox2F2, w.CheckBox3F2}) {
+        form.extraCheckBoxes.insert(box);
+        form.extraClickHandlers[box] = [&form, box] { CheckBoxF2Click(form, box); };
+    }
+    form.extraClickHandlers[w.Button1F2] = [&form] { RepartitionDisk(form); };
+    form.extraCloseHandlers[w.window] = [&form] { Form2Close(form); };
+}
+
+// Destroys the window with its controls, forgets their handlers and clears Form2.
+void destroyForm2(MainWindow& form) {
+    const RepartitionWindow& w = *form.Form2;
+    for (const ControlId box : {w.CheckBox1F2, w.CheckBox2F2, w.CheckBox3F2})
+        form.extraCheckBoxes.erase(box);
+    for (const ControlId control : {w.CheckBox1F2, w.CheckBox2F2, w.CheckBox3F2, w.Button1F2})
+        form.extraClickHandlers.erase(control);
+    form.extraCloseHandlers.erase(w.window);
+    form.sys.destroyWindow(w.window);
+    form.Form2.reset();
+}
+
+void showNoEligibleDisk(MainWindow& form) {
+    LangMessageDlg(form.sys, form.texts, form.texts.lnosupportrepart, DialogKind::Information,
+                   kButtonsOk, {u"OK"});
+}
+
+Text selectedItem(Platform& sys, ControlId list) {
+    const auto items = sys.items(list);
+    const int index = sys.selectedIndex(list);
+    if (index < 0 || index >= static_cast<int>(items.size())) return {};
+    return items[static_cast<std::size_t>(index)];
+}
+
+}  // namespace
+
+// ---- opening and closing ---------------------------------------------------------------------
+
+void MainWindow::Button3Click() {
+    if (Form2) {  // one repartition window at a time: the open one comes forward
+        sys.bringToFront(Form2->window);
+        return;
+    }
+    std::vector<Text> disks;
+    ListRepartitionDisks(sys, texts, disks);
+    if (disks.empty()) {
+        showNoEligibleDisk(*this);
+        sys.setWindowEnabled(Form1, true);
+        return;
+    }
+    auto w = std::make_unique<RepartitionWindow>();
+    w->window = createForm2(*this);
+    Form2Builder(*this, *w).build(disks);
+    attachHandlers(*this, *w);
+    sys.setClientSize(w->window, scaledPixels(kClientWidth),
+                      sys.bounds(w->Button1F2).bottom() + scaledPixels(kGap));
+    sys.showWindow(w->window);
+    Form2 = std::move(w);
+}
+
+void Form2Close(MainWindow& form) {
+    form.sys.setWindowEnabled(form.Form1, true);
+    if (form.Form2) destroyForm2(form);
+}
+
+void MainWindow::refreshRepartitionDiskList() {
+    // The support error of the disk list is modal and lets the timer tick again; one refresh at
+    // a time keeps those ticks from stacking further dialogs.
+    static bool refreshing = false;
+    if (refreshing) return;
+    refreshing = true;
+    struct Done {
+        bool& flag;
+        ~Done() { flag = false; }
+    } done{refreshing};
+
+    std::vector<Text> disks;
+    ListRepartitionDisks(sys, texts, disks);
+    if (!Form2) return;
+    if (disks.empty()) {
+        destroyForm2(*this);
+        showNoEligibleDisk(*this);
+        return;
+    }
+    if (disks == sys.items(Form2->ComboBox1F2)) return;  // unchanged: the selection stays
+    sys.setItems(Form2->ComboBox1F2, disks);
+    sys.setSelectedIndex(Form2->ComboBox1F2, static_cast<int>(disks.size()) - 1);
+}
+
+// ---- the options -----------------------------------------------------------------------------
+
+Text DriveLettersOnDisk(Platform& sys, const Text& diskNumber) {
+    Text letters;
+    for (char16_t letter = u'A'; letter <= u'Z'; ++letter) {
+        const Text drive = Text(1, letter) + u":";
+        const std::uint32_t type = sys.driveType(drive + u"\\");
+        if (type != win::DRIVE_FIXED && type != win::DRIVE_REMOVABLE) continue;
+        const std::uint32_t disk = GetVolumeDiskExtent(sys, u"\\\\.\\" + drive).DiskNumber;
+        if (disk == kUnknownDiskNumber || decimal(disk) != diskNumber) continue;
+        letters += (letters.empty() ? u"" : u", ") + drive;
+    }
+    return letters.empty() ? Text(u" ") : u" [" + letters + u"] ";
+}
+
+Text LayoutNotice(const MainWindow& form, bool fat32Only, const Text& letters) {
+    const TextTable& t = form.texts;
+    const bool vi = t.lang == u"vi";
+    const Text q = u"\"";
+    Text notice = vi ? u"Chú ý:\r\n1. Tất cả các phân vùng" + letters +
+                           u"và dữ liệu trên đĩa này sẽ bị mất.\r\n"
+                     : u"Attention:\r\n1. All partitions" + letters +
+                           u"and data on this disk will be lost.\r\n";
+    if (fat32Only) {
+        notice += vi ? u"2. Chúng tôi sẽ tạo ra phân vùng mới ở định dạng FAT32.\r\n\r\n"
+                       u"Nếu bạn muốn lưu trữ tập tin lớn hơn 4GB, hãy thử tùy chọn " +
+                           q + t.lfat32ntfs + q + u"."
+                     : u"2. We will create a new partition in FAT32 format.\r\n\r\n"
+                       u"If you want to store files larger than 4GB, try " +
+                           q + t.lfat32ntfs + q + u" option.";
+    } else {
+        notice += vi ? u"2. Chúng tôi sẽ tạo ra hai phân vùng mới (NTFS && FAT32). Phân vùng "
+                       u"FAT32 sẽ bị ẩn.\r\n3. Tự động cài đặt Clover trên phân vùng FAT32.\r\n\r\n"
+                       u"Nếu bạn không thể khởi động vào chế độ UEFI, hãy thử tùy chọn " +
+                           q + t.lfat32only + q + u"."
+                     : u"2. We will create two new partitions (NTFS && FAT32). FAT32 partition "
+                       u"will be hidden.\r\n3. Auto install Clover on FAT32 partition.\r\n\r\n"
+                       u"If you can not boot into UEFI mode, try " +
+                           q + t.lfat32only + q + u" option.";
+    }
+    return notice;
+}
+
+namespace {
+
+void confirmCleanDisk(MainWindow& form, ControlId box) {
+    if (LangMessageDlg(form.sys, form.texts, form.texts.lcleandesc, DialogKind::Information,
+                       kButtonsOkCancel, {u"OK", form.texts.lcancel}) == kResultCancel)
+        form.setTickedSilently(box, false);
+}
+
+void confirmLayout(MainWindow& form, ControlId box, ControlId other, bool fat32Only,
+                   ControlId diskList) {
+    Platform& sys = form.sys;
+    const Text letters = DriveLettersOnDisk(sys, DiskNumberOfItem(selectedItem(sys, diskList)));
+    const Text previous = form.texts.ldautopart;
+    form.texts.ldautopart = LayoutNotice(form, fat32Only, letters);
+    const int answer = LangMessageDlg(sys, form.texts, form.texts.ldautopart, DialogKind::Warning,
+                                      kButtonsOkCancel, {u"OK", form.texts.lcancel});
+    if (!form.Form2) return;  // the window went while the notice was open
+    if (answer == kResultCancel) {
+        // The confirmation of the run must describe the option that stays ticked.
+        if (form.ticked(other)) form.texts.ldautopart = previous;
+        form.setTicked(box, false);
+    } else {
+        form.setTickedSilently(other, false);
+    }
+}
+
+}  // namespace
+
+void CheckBoxF2Click(MainWindow& form, ControlId box) {
+    if (!form.Form2 || !form.ticked(box)) return;
+    const RepartitionWindow w = *form.Form2;  // a copy: a notice may outlive the window
+    if (box == w.CheckBox3F2) return confirmCleanDisk(form, box);
+    const bool fat32Only = box == w.CheckBox1F2;
+    form.sys.setEnabled(w.Edit1V, !fat32Only);
+    form.sys.setEnabled(w.ComboBox2F2, !fat32Only);
+    confirmLayout(form, box, fat32Only ? w.CheckBox2F2 : w.CheckBox1F2, fat32Only, w.ComboBox1F2);
+}
+
+// ---- the run ---------------------------------------------------------------------------------
+
+void RepartitionDisk(MainWindow&) {
+    // The repartition run arrives with its own work; until then "OK" starts nothing.
+}
+
+}  // namespace qel
