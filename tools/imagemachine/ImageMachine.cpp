@@ -536,16 +536,16 @@ bool ImageMachine::deviceIoControl(const Handle& handle, std::uint32_t code, Byt
 namespace {
 
 bool putGeometry(std::int64_t diskSize, MutableByteSpan out, std::uint32_t& returned) {
-    using namespace records::disk_geometry;
-    if (out.size() < kSize) return false;
-    std::fill(out.begin(), out.begin() + kSize, 0);
-    writeU64(out, kCylinders,
+    namespace dg = records::disk_geometry;
+    if (out.size() < dg::kSize) return false;
+    std::fill(out.begin(), out.begin() + dg::kSize, 0);
+    writeU64(out, dg::kCylinders,
              static_cast<std::uint64_t>(diskSize / (kHeads * kSectorsPerTrack * kSectorSize)));
-    writeU32(out, kMediaType, 11);  // RemovableMedia
-    writeU32(out, kTracksPerCylinder, kHeads);
-    writeU32(out, kSectorsPerTrack, image::kSectorsPerTrack);
-    writeU32(out, kBytesPerSector, kSectorSize);
-    returned = kSize;
+    writeU32(out, dg::kMediaType, 11);  // RemovableMedia
+    writeU32(out, dg::kTracksPerCylinder, kHeads);
+    writeU32(out, dg::kSectorsPerTrack, kSectorsPerTrack);
+    writeU32(out, dg::kBytesPerSector, kSectorSize);
+    returned = dg::kSize;
     return true;
 }
 
