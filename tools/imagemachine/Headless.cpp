@@ -1,0 +1,154 @@
+// qel-headless: runs the program's own runs on a disk image, with the image machine standing in
+// for Windows, and prints what the window would show (dialogs, captions, progress, programs).
+//
+//   qel-headless --image FILE [--run extract] [--format] [--no-bootloader] [--english]
+//                [--payload FILE] [--resource NAME=FILE]... [--answer CAPTION]...
+//                [--default-answer CAPTION] [--host-folder DIR] [--fat32format PROGRAM]
+//                [--windows-build N] [--32-bit-windows]
+//
+// Exit code 0 when the run ended by starting the companion application, 1 when it ended
+// otherwise, 2 for a wrong command line.
+#include <cstring>
+#include <iostream>
+#include <string>
+
+#include "ImageMachine.h"
+#include "app/MainWindow.h"
+
+namespace {
+
+using qel::Text;
+using qel::image::ImageMachine;
+using qel::image::ImageMachineOptions;
+
+struct Request {
+    ImageMachineOptions machine;
+    std::string run = "extract";
+    bool format = false;
+    bool bootloader = true;
+    bool english = false;
+};
+
+int usage(const std::string& problem) {
+    std::cerr << "qel-headless: " << problem << "\n"
+              << "usage: qel-headless --image FILE [--run extract] [--format] [--no-bootloader]\n"
+                 "       [--english] [--payload FILE] [--resource NAME=FILE]... [--answer "
+                 "CAPTION]...\n"
+                 "       [--default-answer CAPTION] [--host-folder DIR] [--fat32format "
+                 "PROGRAM]\n"
+                 "       [--windows-build N] [--32-bit-windows]\n";
+    return 2;
+}
+
+bool parse(int argc, char** argv, Request& request, std::string& problem) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const auto value = [&]() -> std::string {
+            if (i + 1 >= argc) {
+                problem = arg + " needs a value";
+                return {};
+            }
+            return argv[++i];
+        };
+        if (arg == "--image") {
+            request.machine.imagePath = value();
+        } else if (arg == "--run") {
+            request.run = value();
+        } else if (arg == "--format") {
+            request.format = true;
+        } else if (arg == "--no-bootloader") {
+            request.bootloader = false;
+        } else if (arg == "--english") {
+            request.english = true;
+        } else if (arg == "--payload") {
+            request.machine.resources["QEL7z"] = value();
+        } else if (arg == "--resource") {
+            const std::string pair = value();
+            const auto eq = pair.find('=');
+            if (eq == std::string::npos) problem = "--resource wants NAME=FILE";
+            request.machine.resources[pair.substr(0, eq)] = pair.substr(eq + 1);
+        } else if (arg == "--answer") {
+            request.machine.answers.push_back(value());
+        } else if (arg == "--default-answer") {
+            request.machine.defaultAnswer = value();
+        } else if (arg == "--host-folder") {
+            request.machine.hostFolder = value();
+        } else if (arg == "--fat32format") {
+            request.machine.fat32formatProgram = value();
+        } else if (arg == "--windows-build") {
+            request.machine.version.build = static_cast<std::uint32_t>(std::stoul(value()));
+        } else if (arg == "--32-bit-windows") {
+            request.machine.wow64 = false;
+        } else {
+            problem = "unknown option " + arg;
+        }
+        if (!problem.empty()) return false;
+    }
+    if (request.machine.imagePath.empty()) problem = "--image is required";
+    return problem.empty();
+}
+
+// The chooser's item of the image's first volume, or -1.
+int firstVolumeItem(ImageMachine& machine, qel::MainWindow& window) {
+    if (machine.volumes().empty()) return -1;
+    const auto letter = machine.letterOf(machine.volumes().front().guid);
+    if (!letter) return -1;
+    const auto items = machine.items(window.ComboBox1);
+    for (std::size_t i = 0; i < items.size(); ++i)
+        if (!items[i].empty() && items[i][0] == static_cast<char16_t>(*letter))
+            return static_cast<int>(i);
+    return -1;
+}
+
+// The extraction run as a user starts it: the image's first volume chosen, the options set as
+// asked (their handlers run and ask what they ask), then "OK".
+int runExtraction(ImageMachine& machine, const Request& request) {
+    qel::MainWindow window(machine);
+    window.create();
+    if (request.english) window.guarded([&] { window.Label3Click(); });
+    const int item = firstVolumeItem(machine, window);
+    if (item < 0) {
+        std::cout << "[headless] the image has no volume with a drive letter to choose\n";
+        return 1;
+    }
+    machine.setSelectedIndex(window.ComboBox1, item);
+    std::cout << "[headless] chosen: " << qel::toUtf8(machine.items(window.ComboBox1)[item])
+              << "\n";
+    window.guarded([&] { window.ComboBox1Change(); });
+    if (request.format != window.ticked(window.CheckBox1))
+        window.guarded([&] { window.setTicked(window.CheckBox1, request.format); });
+    if (request.bootloader != window.ticked(window.CheckBox2))
+        window.guarded([&] { window.setTicked(window.CheckBox2, request.bootloader); });
+    std::cout << "[headless] OK pressed\n";
+    machine.eventSink()->onClick(window.Button1);
+    const bool companionStarted = !machine.startedPrograms().empty();
+    std::cout << "[headless] run ended; companion application "
+              << (companionStarted ? "started" : "not started") << "; program "
+              << (machine.quitRequests() > 0 ? "ends" : "keeps running") << "\n";
+    return companionStarted ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Request request;
+    std::string problem;
+    if (!parse(argc, argv, request, problem)) return usage(problem);
+#ifdef QEL_FAT32FORMAT_LINUX
+    if (request.machine.fat32formatProgram.empty())
+        request.machine.fat32formatProgram = QEL_FAT32FORMAT_LINUX;
+#endif
+    request.machine.log = &std::cout;
+    try {
+        ImageMachine machine(request.machine);
+        if (request.run == "extract") return runExtraction(machine, request);
+        if (request.run == "autopartition") {
+            std::cout << "[headless] the AutoPartition run is not available in this build yet\n";
+            return 2;
+        }
+        return usage("unknown run " + request.run);
+    } catch (const std::exception& error) {
+        std::cerr << "qel-headless: " << error.what() << "\n";
+        return 1;
+    }
+}
