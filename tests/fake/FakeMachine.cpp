@@ -352,7 +352,7 @@ bool FakeMachine::readFile(const Handle& handle, MutableByteSpan buffer, std::ui
     const auto count = static_cast<std::size_t>(std::min<std::int64_t>(available, static_cast<std::int64_t>(buffer.size())));
     const auto from = static_cast<std::size_t>(base + h.position);
     if (from + count > source->size()) return false;
-    std::memcpy(buffer.data(), source->data() + from, count);
+    if (count != 0) std::memcpy(buffer.data(), source->data() + from, count);
     h.position += static_cast<std::int64_t>(count);
     bytesRead = static_cast<std::uint32_t>(count);
     return true;
