@@ -4,9 +4,6 @@
 
 namespace qel {
 
-// Replaced by the "OK" run (the extraction workflow).
-void MainWindow::Button1Click() {}
-
 // Replaced by "Get 7-Zip file".
 void MainWindow::Button2Click() {}
 
