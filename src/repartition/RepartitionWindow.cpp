@@ -207,8 +207,8 @@ void Form2Close(MainWindow& form) {
 }
 
 void MainWindow::refreshRepartitionDiskList() {
-    // The support error of the disk list is modal and lets the timer tick again; one refresh at
-    // a time keeps those ticks from stacking further dialogs.
+    // The disk list's support error is modal, and the timer may tick while it is open; one
+    // refresh at a time keeps those ticks from stacking further dialogs.
     static bool refreshing = false;
     if (refreshing) return;
     refreshing = true;
@@ -276,9 +276,10 @@ Text LayoutNotice(const MainWindow& form, bool fat32Only, const Text& letters) {
 namespace {
 
 void confirmCleanDisk(MainWindow& form, ControlId box) {
-    if (LangMessageDlg(form.sys, form.texts, form.texts.lcleandesc, DialogKind::Information,
-                       kButtonsOkCancel, {u"OK", form.texts.lcancel}) == kResultCancel)
-        form.setTickedSilently(box, false);
+    const int answer =
+        LangMessageDlg(form.sys, form.texts, form.texts.lcleandesc, DialogKind::Information,
+                       kButtonsOkCancel, {u"OK", form.texts.lcancel});
+    if (answer == kResultCancel && form.Form2) form.setTickedSilently(box, false);
 }
 
 void confirmLayout(MainWindow& form, ControlId box, ControlId other, bool fat32Only,
