@@ -207,7 +207,8 @@ int Win32Platform::messageDialog(const DialogSpec& spec) {
     DialogState state;
     state.spec = &spec;
     state.font = messageFont();
-    state.disabledWindows = ui_->enabledWindows();
+    const KeepDisabled keep(ui_->windowsEnabled(false));
+    state.disabledWindows = ui_->windowsEnabled(true);
     for (const HWND window : state.disabledWindows) EnableWindow(window, FALSE);
 
     DialogBoxIndirectParamW(GetModuleHandleW(nullptr), &dialogTemplate.header, owner,

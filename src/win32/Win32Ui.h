@@ -6,6 +6,7 @@
 #include <memory>
 #include <tuple>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "win32/Win32Platform.h"
@@ -34,6 +35,19 @@ void setClientAreaSize(HWND window, int width, int height);
 
 }  // namespace win32
 
+// Keeps the windows that the program has disabled disabled across a modal box or dialog, whose
+// end would otherwise enable its owner whatever the program had set.
+class KeepDisabled {
+public:
+    explicit KeepDisabled(std::vector<HWND> windows) : windows_(std::move(windows)) {}
+    ~KeepDisabled();
+    KeepDisabled(const KeepDisabled&) = delete;
+    KeepDisabled& operator=(const KeepDisabled&) = delete;
+
+private:
+    std::vector<HWND> windows_;
+};
+
 struct Win32Platform::Ui {
     struct Window {
         HWND hwnd = nullptr;
@@ -61,8 +75,8 @@ struct Win32Platform::Ui {
     HWND controlHandle(ControlId id) const;
     // The program's first window still open: the owner of message boxes and dialogs.
     HWND mainWindow() const;
-    // The program's top-level windows that are enabled now.
-    std::vector<HWND> enabledWindows() const;
+    // The program's top-level windows that are enabled, or disabled, now.
+    std::vector<HWND> windowsEnabled(bool enabled) const;
 
     HFONT font(const FontSpec& spec);
     void applyTabOrder(WindowId window);

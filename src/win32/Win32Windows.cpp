@@ -231,11 +231,16 @@ HWND Win32Platform::Ui::mainWindow() const {
     return windows.empty() ? nullptr : windows.begin()->second.hwnd;
 }
 
-std::vector<HWND> Win32Platform::Ui::enabledWindows() const {
+std::vector<HWND> Win32Platform::Ui::windowsEnabled(bool enabled) const {
     std::vector<HWND> list;
     for (const auto& [id, window] : windows)
-        if (IsWindowEnabled(window.hwnd)) list.push_back(window.hwnd);
+        if ((IsWindowEnabled(window.hwnd) != FALSE) == enabled) list.push_back(window.hwnd);
     return list;
+}
+
+KeepDisabled::~KeepDisabled() {
+    for (const HWND window : windows_)
+        if (IsWindow(window)) EnableWindow(window, FALSE);
 }
 
 HFONT Win32Platform::Ui::font(const FontSpec& spec) {
@@ -634,6 +639,7 @@ void Win32Platform::postQuit() {
 }
 
 int Win32Platform::messageBox(const Text& text, const Text& title, std::uint32_t flags) {
+    const KeepDisabled keep(ui_->windowsEnabled(false));
     return MessageBoxW(ui_->mainWindow(), wide(text), wide(title), flags);
 }
 

@@ -1,0 +1,181 @@
+// Windows and controls of the seam against the real window manager: their state, the events
+// they report and the boundary that keeps a handler's exception out of Windows' frames.
+
+#include <stdexcept>
+
+#include "WineTestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace qel {
+namespace {
+
+using wine_test::pumpUntil;
+using wine_test::RecordingSink;
+
+class Win32Windows : public ::testing::Test {
+protected:
+    void SetUp() override {
+        sys.setEventSink(&sink);
+        WindowSpec spec;
+        spec.title = u"QEL test window";
+        spec.clientWidth = 249;
+        spec.clientHeight = 187;
+        spec.minimizeBox = true;
+        window = sys.createWindow(spec);
+        ASSERT_NE(window, 0u);
+    }
+
+    ControlId add(ControlKind kind, const Text& caption, Rect rect, int tabOrder = -1) {
+        ControlSpec spec;
+        spec.kind = kind;
+        spec.caption = caption;
+        spec.rect = rect;
+        spec.tabOrder = tabOrder;
+        return sys.createControl(window, spec);
+    }
+
+    HWND hwndOf(ControlId control) { return reinterpret_cast<HWND>(sys.nativeControl(control)); }
+    HWND windowHwnd() { return reinterpret_cast<HWND>(sys.nativeWindow(window)); }
+
+    Win32Platform sys;
+    RecordingSink sink;
+    WindowId window = 0;
+};
+
+TEST_F(Win32Windows, ClientSizeIsExactAtCreationAndAfterResizing) {
+    EXPECT_EQ(sys.clientSize(window), std::make_pair(249, 187));
+    sys.setClientSize(window, 250, 191);
+    EXPECT_EQ(sys.clientSize(window), std::make_pair(250, 191));
+    sys.setWindowTitle(window, u"Tiêu đề");
+    wchar_t title[32] = {};
+    GetWindowTextW(windowHwnd(), title, 32);
+    EXPECT_EQ(win32::fromWide(title), u"Tiêu đề");
+    const LONG style = GetWindowLongW(windowHwnd(), GWL_STYLE);
+    EXPECT_NE(style & WS_MINIMIZEBOX, 0);
+    EXPECT_EQ(style & (WS_MAXIMIZEBOX | WS_THICKFRAME), 0);  // a fixed single border
+}
+
+TEST_F(Win32Windows, ControlsKeepTheirCaptionsBoundsAndStates) {
+    const ControlId label = add(ControlKind::Label, u"Chọn ổ đĩa", {8, 10, 179, 16});
+    const ControlId button = add(ControlKind::Button, u"OK", {192, 32, 49, 25}, 1);
+    ControlSpec editSpec;
+    editSpec.kind = ControlKind::Edit;
+    editSpec.caption = u"512";
+    editSpec.rect = {8, 60, 60, 21};
+    editSpec.digitsOnly = true;
+    editSpec.align = TextAlign::Right;
+    const ControlId edit = sys.createControl(window, editSpec);
+
+    EXPECT_EQ(sys.caption(label), u"Chọn ổ đĩa");
+    sys.setCaption(label, u"Select the drive");
+    EXPECT_EQ(sys.caption(label), u"Select the drive");
+    EXPECT_EQ(sys.bounds(button), (Rect{192, 32, 49, 25}));
+    sys.setBounds(button, {10, 20, 60, 30});
+    EXPECT_EQ(sys.bounds(button), (Rect{10, 20, 60, 30}));
+    sys.setEnabled(button, false);
+    EXPECT_FALSE(sys.enabled(button));
+    sys.setVisible(label, false);
+    EXPECT_FALSE(IsWindowVisible(hwndOf(label)));
+    EXPECT_EQ(sys.caption(edit), u"512");
+    EXPECT_NE(GetWindowLongW(hwndOf(edit), GWL_STYLE) & (ES_NUMBER | ES_RIGHT), 0);
+    EXPECT_GT(sys.textWidth(label, u"a much longer text"), sys.textWidth(label, u"short"));
+
+    sys.setWindowEnabled(window, false);
+    EXPECT_FALSE(sys.windowEnabled(window));
+    sys.setWindowEnabled(window, true);
+    EXPECT_TRUE(sys.windowEnabled(window));
+    EXPECT_GE(sys.screenDpi(), 72);
+}
+
+TEST_F(Win32Windows, ACheckBoxReportsClicksButLeavesItsTickToTheProgram) {
+    const ControlId box = add(ControlKind::CheckBox, u"Format to FAT32", {8, 86, 233, 17}, 2);
+    SendMessageW(hwndOf(box), BM_CLICK, 0, 0);
+    ASSERT_EQ(sink.clicks, std::vector<ControlId>{box});
+    EXPECT_FALSE(sys.checked(box));
+    sys.setChecked(box, true);
+    EXPECT_TRUE(sys.checked(box));
+    EXPECT_EQ(sink.clicks.size(), 1u);  // the program's own change reports nothing
+}
+
+TEST_F(Win32Windows, DropDownListItemsSelectionAndTheUsersChoice) {
+    const ControlId list = add(ControlKind::DropDownList, u"", {8, 32, 177, 24}, 0);
+    sys.setItems(list, {u"E: [8 GB] FAT32", u"F: [16 GB] NTFS", u"G: [32 GB] exFAT"});
+    EXPECT_EQ(sys.items(list),
+              (std::vector<Text>{u"E: [8 GB] FAT32", u"F: [16 GB] NTFS", u"G: [32 GB] exFAT"}));
+    EXPECT_EQ(sys.selectedIndex(list), -1);
+    sys.setSelectedIndex(list, 1);
+    EXPECT_EQ(sys.selectedIndex(list), 1);
+    EXPECT_EQ(sys.caption(list), u"F: [16 GB] NTFS");
+    EXPECT_TRUE(sink.selections.empty());  // a choice made by the program is not reported
+    sys.setItems(list, {u"E: [8 GB] FAT32"});
+    EXPECT_EQ(sys.selectedIndex(list), -1);
+
+    // The user's choice arrives as the list's selection-change notification.
+    SendMessageW(windowHwnd(), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(hwndOf(list)), CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(hwndOf(list)));
+    EXPECT_EQ(sink.selections, std::vector<ControlId>{list});
+    EXPECT_TRUE(sink.clicks.empty());
+}
+
+TEST_F(Win32Windows, TheLinkLabelIsClickableAndTabStopsFollowTheirOrder) {
+    ControlSpec link;
+    link.kind = ControlKind::Label;
+    link.caption = u"EN";
+    link.rect = {220, 10, 24, 16};
+    link.handCursor = true;
+    link.font.underline = true;
+    link.font.color = 0xFF0000;
+    const ControlId linkId = sys.createControl(window, link);
+    const ControlId second = add(ControlKind::Button, u"second", {8, 100, 60, 25}, 1);
+    const ControlId third = add(ControlKind::Button, u"third", {80, 100, 60, 25}, 2);
+    const ControlId first = add(ControlKind::Button, u"first", {150, 100, 60, 25}, 0);
+    add(ControlKind::Label, u"plain label", {8, 140, 100, 16});
+
+    SendMessageW(hwndOf(linkId), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+    SendMessageW(hwndOf(linkId), WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+    EXPECT_EQ(sink.clicks, std::vector<ControlId>{linkId});
+
+    const HWND parent = windowHwnd();
+    EXPECT_EQ(GetNextDlgTabItem(parent, hwndOf(first), FALSE), hwndOf(second));
+    EXPECT_EQ(GetNextDlgTabItem(parent, hwndOf(second), FALSE), hwndOf(third));
+    EXPECT_EQ(GetNextDlgTabItem(parent, hwndOf(third), FALSE), hwndOf(first));
+}
+
+TEST_F(Win32Windows, TimerTicksAndTheCloseBoxGoToTheSink) {
+    sys.showWindow(window);
+    sys.startTimer(window, 20);
+    ASSERT_TRUE(pumpUntil(sys, [&] { return sink.timers.size() >= 2; }));
+    EXPECT_EQ(sink.timers.front(), window);
+
+    PostMessageW(windowHwnd(), WM_CLOSE, 0, 0);
+    ASSERT_TRUE(pumpUntil(sys, [&] { return !sink.closes.empty(); }));
+    EXPECT_EQ(sink.closes.front(), window);
+    EXPECT_TRUE(IsWindow(windowHwnd()));  // the sink decides; this one did nothing
+
+    const ControlId button = add(ControlKind::Button, u"OK", {8, 8, 50, 25});
+    sys.destroyWindow(window);
+    EXPECT_EQ(sys.nativeWindow(window), 0u);
+    EXPECT_EQ(sys.nativeControl(button), 0u);
+    EXPECT_EQ(sys.caption(button), Text());
+    EXPECT_EQ(sys.clientSize(window), std::make_pair(0, 0));
+}
+
+TEST_F(Win32Windows, AQuitRequestSurvivesTheNestedPump) {
+    sys.postQuit();
+    sys.pumpPendingMessages();  // the pump while a child runs must leave the request in place
+    MSG msg{};
+    ASSERT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(msg.message, static_cast<UINT>(WM_QUIT));
+}
+
+TEST_F(Win32Windows, AnExceptionFromAHandlerStopsAtTheWindowProcedure) {
+    const ControlId button = add(ControlKind::Button, u"Throw", {8, 8, 80, 25});
+    sink.onClickAction = [] { throw std::runtime_error("handler failure"); };
+    SendMessageW(hwndOf(button), BM_CLICK, 0, 0);
+    SendMessageW(hwndOf(button), BM_CLICK, 0, 0);
+    EXPECT_EQ(sink.clicks.size(), 2u);  // still running, and the window still answers
+}
+
+}  // namespace
+}  // namespace qel
