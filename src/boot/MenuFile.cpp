@@ -47,7 +47,8 @@ void appendBlock(Platform& sys, const MenuFile& file, const std::vector<Text>& b
     Text addition;
     if (endsInsideLine(file.content.text)) addition += kLineEnd;
     for (const auto& line : block) addition += line + Text(kLineEnd);
-    const Bytes bytes = encodeMenuText(sys, addition, file.content.encoding);
+    Bytes bytes = encodeMenuText(sys, addition, file.content.encoding);
+    if (file.content.lastUnitIncomplete) bytes.insert(bytes.begin(), 0);
 
     Handle out = sys.createFile(file.path, win::GENERIC_WRITE, win::FILE_SHARE_READ,
                                 win::OPEN_ALWAYS, win::FILE_ATTRIBUTE_NORMAL);
@@ -99,15 +100,18 @@ bool startsWithBytes(ByteSpan bytes, std::initializer_list<std::uint8_t> prefix)
     return bytes.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), bytes.begin());
 }
 
-Text decodeUtf16(ByteSpan bytes, bool bigEndian) {
-    Text text;
-    text.reserve(bytes.size() / 2);
-    for (std::size_t at = 0; at + 1 < bytes.size(); at += 2) {
-        const unsigned high = bigEndian ? bytes[at] : bytes[at + 1];
-        const unsigned low = bigEndian ? bytes[at + 1] : bytes[at];
-        text.push_back(static_cast<char16_t>((high << 8) | low));
+MenuText decodeUtf16(ByteSpan bytes, bool bigEndian) {
+    MenuText decoded{bigEndian ? MenuEncoding::Utf16Be : MenuEncoding::Utf16Le, {}, false};
+    decoded.text.reserve(bytes.size() / 2 + 1);
+    for (std::size_t at = 0; at < bytes.size(); at += 2) {
+        const unsigned first = bytes[at];
+        const unsigned second = at + 1 < bytes.size() ? bytes[at + 1] : 0;
+        const unsigned high = bigEndian ? first : second;
+        const unsigned low = bigEndian ? second : first;
+        decoded.text.push_back(static_cast<char16_t>((high << 8) | low));
     }
-    return text;
+    decoded.lastUnitIncomplete = bytes.size() % 2 != 0;
+    return decoded;
 }
 
 Bytes encodeUtf16(TextView text, bool bigEndian) {
@@ -130,11 +134,9 @@ MenuText decodeMenuText(Platform& sys, ByteSpan bytes) {
         return {MenuEncoding::Utf8, fromUtf8(std::string_view(
                                         reinterpret_cast<const char*>(rest.data()), rest.size()))};
     }
-    if (startsWithBytes(bytes, {0xFF, 0xFE}))
-        return {MenuEncoding::Utf16Le, decodeUtf16(bytes.subspan(2), false)};
-    if (startsWithBytes(bytes, {0xFE, 0xFF}))
-        return {MenuEncoding::Utf16Be, decodeUtf16(bytes.subspan(2), true)};
-    return {MenuEncoding::Ansi, sys.fromAnsi(std::string(bytes.begin(), bytes.end()))};
+    if (startsWithBytes(bytes, {0xFF, 0xFE})) return decodeUtf16(bytes.subspan(2), false);
+    if (startsWithBytes(bytes, {0xFE, 0xFF})) return decodeUtf16(bytes.subspan(2), true);
+    return {MenuEncoding::Ansi, sys.fromAnsi(std::string(bytes.begin(), bytes.end())), false};
 }
 
 Bytes encodeMenuText(Platform& sys, TextView text, MenuEncoding encoding) {

@@ -25,6 +25,9 @@ enum class MenuEncoding { Ansi, Utf8, Utf16Le, Utf16Be };
 struct MenuText {
     MenuEncoding encoding = MenuEncoding::Ansi;
     Text text;  // the content without its byte-order mark
+    // UTF-16 content of an odd number of bytes: its last unit is the lone byte completed by a
+    // zero, and appending starts with that zero so that the appended units stay aligned.
+    bool lastUnitIncomplete = false;
 };
 
 // Decodes a menu file: a byte-order mark selects UTF-8 or UTF-16 (LE or BE), otherwise the bytes

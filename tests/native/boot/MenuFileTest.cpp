@@ -181,6 +181,23 @@ TEST_F(MenuFileTest, Utf16FilesAreReadAndExtendedInTheirOwnEncoding) {
     }
 }
 
+TEST_F(MenuFileTest, AUtf16FileWithALoneLastByteIsExtendedOnAlignedUnits) {
+    for (const bool bigEndian : {false, true}) {
+        SCOPED_TRACE(bigEndian ? "big endian" : "little endian");
+        Bytes before = utf16("menuentry \"A\" --hotkey=s {\r\n", bigEndian);
+        before.push_back('x');
+        fm.putFile(kMenu, before);
+        EXPECT_TRUE(AddSyslinuxMenuEntry(fm, u"E:"));
+        Bytes expected = before;
+        expected.push_back(0);
+        const Bytes block = withoutMark(utf16("\r\n" + syslinuxBlockWithKey('1'), bigEndian));
+        expected.insert(expected.end(), block.begin(), block.end());
+        EXPECT_EQ(fm.fileBytes(kMenu), expected);
+        EXPECT_TRUE(AddSyslinuxMenuEntry(fm, u"E:"));
+        EXPECT_EQ(fm.fileBytes(kMenu), expected);
+    }
+}
+
 TEST_F(MenuFileTest, CloverBlockIsAppendedOnceAfterWhatTheFileHolds) {
     EXPECT_TRUE(AddCloverMenuEntry(fm, u"E:"));
     EXPECT_EQ(fm.fileText(kMenu), kCloverBlock);
