@@ -166,5 +166,26 @@ TEST_F(ChildProgramsOnImage, UnknownProgramsDoNotStartAndAMissingFormatterFails)
     EXPECT_NE(printed.str().find("did not start"), std::string::npos);
 }
 
+#ifdef QEL_FAT32FORMAT_LINUX
+TEST_F(ChildProgramsOnImage, TheCarriedFormatterRunsAsItsLinuxBuildOnTheVolumesRegion) {
+    makeImage(120, "start=2048, size=200000, type=7\\n");
+    auto o = options();
+    o.fat32formatProgram = QEL_FAT32FORMAT_LINUX;
+    ImageMachine machine(o);
+    const Text work = *machine.environmentVariable(u"TEMP") + u"\\qelextract";
+    ASSERT_TRUE(forceDirectories(machine, work));
+    writeWholeFile(machine, work + u"\\fat32format.exe", Bytes{1});
+    EXPECT_EQ(run(machine, work + u"\\fat32format.exe \\\\.\\" + machine.volumes()[0].guid), 0u);
+    EXPECT_EQ(machine.volumeInformation(u"E:\\")->fileSystem, u"FAT32");
+    EXPECT_EQ(sh("dev=$(losetup --find --show --offset 1048576 --sizelimit " +
+                 std::to_string(200000 * 512) + " " + image +
+                 ") && fsck.fat -n $dev; rc=$?; losetup -d $dev; exit $rc")
+                  .exitCode,
+              0);
+    // The rest of the disk is not touched.
+    EXPECT_NE(ok("sfdisk -d " + image).find("type=7"), std::string::npos);
+}
+#endif
+
 }  // namespace
 }  // namespace qel::image::test
