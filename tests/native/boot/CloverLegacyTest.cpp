@@ -49,9 +49,6 @@ protected:
 
     bool install() { return InstallCloverLegacy(fm(), name, sectorSize); }
 
-    Bytes volumeStart(std::size_t count) {
-        return slice(fm().disk(0).bytes, kVolumeOffset, kVolumeOffset + count);
-    }
     Bytes originalVolumeStart(std::size_t count) const {
         return slice(original, kVolumeOffset, kVolumeOffset + count);
     }
@@ -78,47 +75,30 @@ protected:
     bool withCloverFolder = true;
 };
 
-TEST_F(CloverLegacyTest, MergesTheBootSectorSavesItAndCopiesAHiddenBoot7) {
-    prepare(512);
-    ASSERT_TRUE(install());
-    const Bytes saved = cloverLegacy();
-    ASSERT_EQ(saved.size(), 512u);
-    EXPECT_TRUE(sameBytes(slice(saved, 0, 3), slice(boot1f32, 0, 3)));
-    EXPECT_TRUE(sameBytes(slice(saved, 3, 90), slice(originalVolumeStart(90), 3, 90)));
-    EXPECT_TRUE(sameBytes(slice(saved, 90, 512), slice(boot1f32, 90, 512)));
-    EXPECT_TRUE(sameBytes(fm().fileBytes(u"E:\\boot7"), boot7));
-    EXPECT_EQ(fm().attributesOf(u"E:\\boot7"), win::FILE_ATTRIBUTE_HIDDEN);
-    // The volume's first sector equals the saved copy; nothing else on the disk changed.
-    Bytes expectedDisk = original;
-    std::copy(saved.begin(), saved.end(), expectedDisk.begin() + kVolumeOffset);
-    EXPECT_TRUE(sameBytes(fm().disk(0).bytes, expectedDisk));
-    EXPECT_EQ(fm().openHandles(), 0);
-
-    // A second run gives the same result.
-    ASSERT_TRUE(install());
-    EXPECT_TRUE(sameBytes(cloverLegacy(), saved));
-    EXPECT_TRUE(sameBytes(fm().disk(0).bytes, expectedDisk));
-    EXPECT_TRUE(sameBytes(fm().fileBytes(u"E:\\boot7"), boot7));
-    EXPECT_EQ(fm().attributesOf(u"E:\\boot7"), win::FILE_ATTRIBUTE_HIDDEN);
-}
-
-TEST_F(CloverLegacyTest, LargeSectorsKeepTheirBytesBehindTheFirst512) {
-    prepare(4096);
-    ASSERT_TRUE(install());
-    EXPECT_TRUE(sameBytes(cloverLegacy(), expectedSector()));
-    EXPECT_TRUE(sameBytes(volumeStart(512), expectedSector()));
-    EXPECT_TRUE(sameBytes(slice(fm().disk(0).bytes, kVolumeOffset + 512, original.size()),
-                          slice(original, kVolumeOffset + 512, original.size())));
-}
-
-TEST_F(CloverLegacyTest, VolumeGuidNamesOpenTheDeviceAndTheFilesThroughTheirPrefixes) {
-    prepare(512, true);
-    ASSERT_TRUE(install());
-    EXPECT_TRUE(sameBytes(cloverLegacy(), expectedSector()));
-    EXPECT_TRUE(sameBytes(volumeStart(512), expectedSector()));
-    EXPECT_TRUE(sameBytes(fm().fileBytes(root + u"\\boot7"), boot7));
-    EXPECT_EQ(fm().attributesOf(root + u"\\boot7"), win::FILE_ATTRIBUTE_HIDDEN);
-    EXPECT_EQ(fm().openHandles(), 0);
+TEST_F(CloverLegacyTest, MergesSavesAndWritesTheBootSectorForEveryVolumeForm) {
+    struct Case {
+        std::uint32_t bytesPerSector;
+        bool byGuid;
+    };
+    for (const Case c : {Case{512, false}, Case{4096, false}, Case{512, true}}) {
+        SCOPED_TRACE(testing::Message() << c.bytesPerSector << (c.byGuid ? " by GUID" : ""));
+        prepare(c.bytesPerSector, c.byGuid);
+        for (int run = 1; run <= 2; ++run) {  // a second run gives the same result
+            ASSERT_TRUE(install());
+            const Bytes saved = cloverLegacy();
+            ASSERT_EQ(saved.size(), 512u);
+            EXPECT_TRUE(sameBytes(slice(saved, 0, 3), slice(boot1f32, 0, 3)));
+            EXPECT_TRUE(sameBytes(slice(saved, 3, 90), slice(originalVolumeStart(90), 3, 90)));
+            EXPECT_TRUE(sameBytes(slice(saved, 90, 512), slice(boot1f32, 90, 512)));
+            // The saved copy over the volume's first 512 bytes; nothing else on the disk changed.
+            Bytes expectedDisk = original;
+            std::copy(saved.begin(), saved.end(), expectedDisk.begin() + kVolumeOffset);
+            EXPECT_TRUE(sameBytes(fm().disk(0).bytes, expectedDisk));
+            EXPECT_TRUE(sameBytes(fm().fileBytes(root + u"\\boot7"), boot7));
+            EXPECT_EQ(fm().attributesOf(root + u"\\boot7"), win::FILE_ATTRIBUTE_HIDDEN);
+            EXPECT_EQ(fm().openHandles(), 0);
+        }
+    }
 }
 
 TEST_F(CloverLegacyTest, AShortBoot1f32LeavesTheVolumeBytesItDoesNotReach) {
@@ -165,7 +145,8 @@ TEST_F(CloverLegacyTest, EachFailureLeavesWhatWasDoneBeforeIt) {
     EXPECT_TRUE(firstSectorUntouched());
 }
 
-TEST_F(CloverLegacyTest, AFailedBoot7CopyKeepsTheNewCopyAndTheFirstSector) {
+TEST_F(CloverLegacyTest, TheSavedCopyOutlivesLaterFailures) {
+    // boot7 cannot be copied: false, and the first sector is not written.
     prepare(512);
     fm().deleteFile(u"E:\\QEL\\Tools\\Clover\\boot7");
     EXPECT_FALSE(install());
@@ -173,9 +154,8 @@ TEST_F(CloverLegacyTest, AFailedBoot7CopyKeepsTheNewCopyAndTheFirstSector) {
     EXPECT_FALSE(fm().hasFile(u"E:\\boot7"));
     EXPECT_TRUE(firstSectorUntouched());
     EXPECT_EQ(fm().openHandles(), 0);
-}
 
-TEST_F(CloverLegacyTest, AFailedFirstSectorWriteStillSucceeds) {
+    // The first sector cannot be written: still true, Grub2 chain-loads the saved copy.
     prepare(512);
     fm().disk(0).failWrites = true;
     EXPECT_TRUE(install());
