@@ -1,7 +1,8 @@
 // qel-headless: runs the program's own runs on a disk image, with the image machine standing in
 // for Windows, and prints what the window would show (dialogs, captions, progress, programs).
 //
-//   qel-headless --image FILE [--run extract] [--format] [--no-bootloader] [--english]
+//   qel-headless --image FILE [--run extract|autopartition] [--format] [--no-bootloader]
+//                [--layout 1|2] [--fat32-size N] [--fat32-unit MB|GB] [--clean-disk] [--english]
 //                [--payload FILE] [--resource NAME=FILE]... [--answer CAPTION]...
 //                [--default-answer CAPTION] [--host-folder DIR] [--fat32format PROGRAM]
 //                [--windows-build N] [--32-bit-windows]
@@ -14,6 +15,7 @@
 
 #include "ImageMachine.h"
 #include "app/MainWindow.h"
+#include "repartition/RepartitionWindow.h"
 
 namespace {
 
@@ -27,11 +29,17 @@ struct Request {
     bool format = false;
     bool bootloader = true;
     bool english = false;
+    int layout = 1;                 // AutoPartition: 1 one FAT32 partition, 2 NTFS + FAT32
+    std::string fat32Size = "512";  // AutoPartition, layout 2: the FAT32 partition's size
+    std::string fat32Unit = "MB";
+    bool cleanDisk = false;
 };
 
 int usage(const std::string& problem) {
     std::cerr << "qel-headless: " << problem << "\n"
-              << "usage: qel-headless --image FILE [--run extract] [--format] [--no-bootloader]\n"
+              << "usage: qel-headless --image FILE [--run extract|autopartition] [--format]\n"
+                 "       [--no-bootloader] [--layout 1|2] [--fat32-size N] [--fat32-unit MB|GB]\n"
+                 "       [--clean-disk]\n"
                  "       [--english] [--payload FILE] [--resource NAME=FILE]... [--answer "
                  "CAPTION]...\n"
                  "       [--default-answer CAPTION] [--host-folder DIR] [--fat32format "
@@ -58,6 +66,14 @@ bool parse(int argc, char** argv, Request& request, std::string& problem) {
             request.format = true;
         } else if (arg == "--no-bootloader") {
             request.bootloader = false;
+        } else if (arg == "--layout") {
+            request.layout = value() == "2" ? 2 : 1;
+        } else if (arg == "--fat32-size") {
+            request.fat32Size = value();
+        } else if (arg == "--fat32-unit") {
+            request.fat32Unit = value();
+        } else if (arg == "--clean-disk") {
+            request.cleanDisk = true;
         } else if (arg == "--english") {
             request.english = true;
         } else if (arg == "--payload") {
@@ -100,6 +116,15 @@ int firstVolumeItem(ImageMachine& machine, qel::MainWindow& window) {
     return -1;
 }
 
+// Reports how a run ended; 0 when it started the companion application.
+int ending(ImageMachine& machine) {
+    const bool companionStarted = !machine.startedPrograms().empty();
+    std::cout << "[headless] run ended; companion application "
+              << (companionStarted ? "started" : "not started") << "; program "
+              << (machine.quitRequests() > 0 ? "ends" : "keeps running") << "\n";
+    return companionStarted ? 0 : 1;
+}
+
 // The extraction run as a user starts it: the image's first volume chosen, the options set as
 // asked (their handlers run and ask what they ask), then "OK".
 int runExtraction(ImageMachine& machine, const Request& request) {
@@ -121,11 +146,38 @@ int runExtraction(ImageMachine& machine, const Request& request) {
         window.guarded([&] { window.setTicked(window.CheckBox2, request.bootloader); });
     std::cout << "[headless] OK pressed\n";
     machine.eventSink()->onClick(window.Button1);
-    const bool companionStarted = !machine.startedPrograms().empty();
-    std::cout << "[headless] run ended; companion application "
-              << (companionStarted ? "started" : "not started") << "; program "
-              << (machine.quitRequests() > 0 ? "ends" : "keeps running") << "\n";
-    return companionStarted ? 0 : 1;
+    return ending(machine);
+}
+
+// The AutoPartition run as a user starts it: "AutoPartition", the image's disk chosen, the
+// layout, size and "Clean Disk" set as asked (their notices answered), then the window's "OK".
+int runAutoPartition(ImageMachine& machine, const Request& request) {
+    qel::MainWindow window(machine);
+    window.create();
+    if (request.english) window.guarded([&] { window.Label3Click(); });
+    if (!request.bootloader) window.guarded([&] { window.setTicked(window.CheckBox2, false); });
+    machine.eventSink()->onClick(window.Button3);
+    if (!window.Form2) {
+        std::cout << "[headless] the AutoPartition window did not open\n";
+        return 1;
+    }
+    const qel::RepartitionWindow form = *window.Form2;
+    const auto disks = machine.items(form.ComboBox1F2);
+    const Text wanted = u"RM" + qel::decimal(qel::image::kImageDiskNumber) + u" ";
+    for (std::size_t i = 0; i < disks.size(); ++i)
+        if (disks[i].rfind(wanted, 0) == 0)
+            machine.setSelectedIndex(form.ComboBox1F2, static_cast<int>(i));
+    const auto layoutBox = request.layout == 1 ? form.CheckBox1F2 : form.CheckBox2F2;
+    window.guarded([&] { window.setTicked(layoutBox, true); });
+    if (request.layout == 2) {
+        machine.setCaption(form.Edit1V, qel::fromUtf8(request.fat32Size));
+        machine.setSelectedIndex(form.ComboBox2F2, request.fat32Unit == "GB" ? 1 : 0);
+    }
+    if (request.cleanDisk != window.ticked(form.CheckBox3F2))
+        window.guarded([&] { window.setTicked(form.CheckBox3F2, request.cleanDisk); });
+    std::cout << "[headless] AutoPartition OK pressed\n";
+    machine.eventSink()->onClick(form.Button1F2);
+    return ending(machine);
 }
 
 }  // namespace
@@ -142,10 +194,7 @@ int main(int argc, char** argv) {
     try {
         ImageMachine machine(request.machine);
         if (request.run == "extract") return runExtraction(machine, request);
-        if (request.run == "autopartition") {
-            std::cout << "[headless] the AutoPartition run is not available in this build yet\n";
-            return 2;
-        }
+        if (request.run == "autopartition") return runAutoPartition(machine, request);
         return usage("unknown run " + request.run);
     } catch (const std::exception& error) {
         std::cerr << "qel-headless: " << error.what() << "\n";
