@@ -15,8 +15,7 @@ constexpr TextView kPcOnlyCondition = u"if [ \"$pc\" -a -z \"$cd\" ]; then";
 
 struct MenuFile {
     Text path;
-    bool exists = false;
-    MenuText content;
+    MenuText content;  // empty when the file does not exist yet
     std::vector<Text> lines;
 };
 
@@ -26,7 +25,6 @@ MenuFile readMenuFile(Platform& sys, const Text& root) {
     if (!fileExists(sys, file.path)) return file;
     const auto bytes = readWholeFile(sys, file.path);
     if (!bytes) throw IoError(u"Cannot open file \"" + file.path + u"\".");
-    file.exists = true;
     file.content = decodeMenuText(sys, *bytes);
     file.lines = splitLines(file.content.text);
     return file;
@@ -50,8 +48,8 @@ void appendBlock(Platform& sys, const MenuFile& file, const std::vector<Text>& b
     Bytes bytes = encodeMenuText(sys, addition, file.content.encoding);
     if (file.content.lastUnitIncomplete) bytes.insert(bytes.begin(), 0);
 
-    Handle out = sys.createFile(file.path, win::GENERIC_WRITE, win::FILE_SHARE_READ,
-                                win::OPEN_ALWAYS, win::FILE_ATTRIBUTE_NORMAL);
+    const Handle out = sys.createFile(file.path, win::GENERIC_WRITE, win::FILE_SHARE_READ,
+                                      win::OPEN_ALWAYS, win::FILE_ATTRIBUTE_NORMAL);
     if (!out.valid()) throw IoError(u"Cannot create file \"" + file.path + u"\".");
     std::int64_t end = 0;
     std::uint32_t written = 0;
