@@ -148,3 +148,6 @@ static_assert(r::partition_info::kRecognizedPartition ==
 static_assert(r::partition_info::kRewritePartition ==
               offsetof(PARTITION_INFORMATION, RewritePartition));
 static_assert(r::partition_info::kSize == sizeof(PARTITION_INFORMATION));
+
+// The start-up record of a child process is given its own size; the 32-bit program's is 68 bytes.
+static_assert(sizeof(void*) != 4 || sizeof(STARTUPINFOW) == 68);

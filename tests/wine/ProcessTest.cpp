@@ -30,12 +30,17 @@ WaitResult waitPumping(Win32Platform& sys, const ProcessHandle& child, int& time
 }
 
 // Run as a child by the tests below (filtered in with --gtest_also_run_disabled_tests): writes
-// its own command line to the file named by QEL_CHILD_OUTPUT, then takes a while to end.
+// its own command line and start-up flags and show mode to the file named by QEL_CHILD_OUTPUT,
+// then takes a while to end.
 TEST(ChildHelper, DISABLED_RecordCommandLineAndLinger) {
     wchar_t output[MAX_PATH + 1] = {};
     ASSERT_GT(GetEnvironmentVariableW(L"QEL_CHILD_OUTPUT", output, MAX_PATH + 1), 0u);
     Win32Platform sys;
-    const Text line = win32::fromWide(GetCommandLineW());
+    STARTUPINFOW startup{};
+    GetStartupInfoW(&startup);
+    const Text line = win32::fromWide(GetCommandLineW()) + u"\n" +
+                      decimal(static_cast<std::uint32_t>(startup.dwFlags)) + u" " +
+                      decimal(static_cast<std::uint32_t>(startup.wShowWindow));
     writeWholeFile(sys, win32::fromWide(output),
                    ByteSpan(reinterpret_cast<const std::uint8_t*>(line.data()),
                             line.size() * sizeof(char16_t)));
@@ -86,7 +91,7 @@ TEST(Win32Processes, TheCommandLineArrivesExactlyAndWaitsTimeOutWhileTheChildRun
     ASSERT_TRUE(recorded);
     const Text line(reinterpret_cast<const char16_t*>(recorded->data()),
                     recorded->size() / sizeof(char16_t));
-    EXPECT_EQ(toUtf8(line), toUtf8(commandLine));
+    EXPECT_EQ(toUtf8(line), toUtf8(commandLine + u"\n1 1"));  // STARTF_USESHOWWINDOW, SW_SHOWNORMAL
 }
 
 }  // namespace

@@ -136,6 +136,22 @@ TEST_F(Win32Windows, TheLinkLabelIsClickableAndTabStopsFollowTheirOrder) {
     SendMessageW(hwndOf(linkId), WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
     EXPECT_EQ(sink.clicks, std::vector<ControlId>{linkId});
 
+    // Blue, underlined, in the given font, with the hand cursor over it.
+    LOGFONTW font{};
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(hwndOf(linkId), WM_GETFONT, 0, 0)),
+               sizeof(font), &font);
+    EXPECT_TRUE(font.lfUnderline);
+    EXPECT_EQ(font.lfHeight, -13);
+    EXPECT_EQ(win32::fromWide(font.lfFaceName), u"Arial");
+    const HDC dc = GetDC(hwndOf(linkId));
+    SendMessageW(windowHwnd(), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                 reinterpret_cast<LPARAM>(hwndOf(linkId)));
+    EXPECT_EQ(GetTextColor(dc), static_cast<COLORREF>(0xFF0000));
+    ReleaseDC(hwndOf(linkId), dc);
+    EXPECT_TRUE(SendMessageW(windowHwnd(), WM_SETCURSOR, reinterpret_cast<WPARAM>(hwndOf(linkId)),
+                             MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)));
+    EXPECT_EQ(GetCursor(), LoadCursorW(nullptr, IDC_HAND));
+
     const HWND parent = windowHwnd();
     EXPECT_EQ(GetNextDlgTabItem(parent, hwndOf(first), FALSE), hwndOf(second));
     EXPECT_EQ(GetNextDlgTabItem(parent, hwndOf(second), FALSE), hwndOf(third));
