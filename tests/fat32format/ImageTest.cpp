@@ -225,5 +225,23 @@ TEST_F(ImageTest, CommandLineMistakesAreNamed) {
     EXPECT_EQ(run(FAT32FORMAT_LINUX).exitCode, 1);
 }
 
+// A machine started from the volume runs its boot code, which says the volume cannot start a
+// system instead of hanging.
+TEST_F(ImageTest, StartingAMachineFromTheVolumeShowsWhyItCannotStart) {
+    ASSERT_EQ(run("command -v qemu-system-i386").exitCode, 0) << "qemu-system-i386 missing";
+    const fs::path image = sparseImage(64 * MiB);
+    ASSERT_EQ(format(image).exitCode, 0);
+    const fs::path screen = dir / "screen.bin";
+    const CommandResult booted = run(std::string(BOOT_SCREEN_SCRIPT) + " " + quoted(image) + " " +
+                                     quoted(screen) + " 'no operating system'");
+    ASSERT_EQ(booted.exitCode, 0) << booted.output;
+    const std::string cells = readText(screen);
+    std::string text;
+    for (std::size_t i = 0; i < cells.size(); i += 2) text += cells[i];
+    EXPECT_NE(text.find("This volume has no operating system to start."), std::string::npos)
+        << text;
+    EXPECT_NE(text.find("Remove it and press any key to try again."), std::string::npos) << text;
+}
+
 }  // namespace
 }  // namespace qel::fat32
