@@ -2,7 +2,9 @@
 
 #include <cstdint>
 
+#include "app/BootloaderStage.h"
 #include "app/ChildProcess.h"
+#include "app/FormatStage.h"
 #include "app/MainWindow.h"
 #include "app/WorkFolder.h"
 #include "disk/DeviceQueries.h"
@@ -107,6 +109,9 @@ private:
     void reportCancelledExtraction();
     void startCompanionApplication();
     void showSupportError() { ShowSupportError(sys_, window_.texts); }
+    ProbedDrive probedDrive() const {
+        return {driveRoot_, diskNumber_, partitionStyle_, firstPartitionOffset_, fileSystem_};
+    }
 
     MainWindow& window_;
     Platform& sys_;
@@ -118,6 +123,7 @@ private:
     std::int64_t firstPartitionOffset_ = 0;
     Text partitionStyle_;
     Text fileSystem_;
+    Text coreImage_;
     Text workBase_;
 };
 
@@ -130,8 +136,9 @@ void ExtractionRun::run() {
         showSupportError();
         return;
     }
-    // The bootloader pre-check and the format confirmation take their turn here, with the
-    // probe's findings; either may end the run while the window stays.
+    // Either option may end the run here, before anything is created; the window stays.
+    if (!PrecheckBootloader(window_, probedDrive(), coreImage_)) return;
+    if (!ConfirmFormat(window_, driveRoot_)) return;
 
     workBase_ = WorkBase(sys_);
     if (!forceDirectories(sys_, WorkFolder(workBase_) + u"\\Lang")) {
@@ -143,14 +150,14 @@ void ExtractionRun::run() {
     StageWorkFolder(sys_, workBase_);
 
     const WindowGuard disabledWindow(sys_, window_.Form1);
-    // The formatting stage takes its turn here.
+    if (!FormatVolume(window_, driveRoot_, workBase_)) return;
 
     if (!extractPayload()) return;
     if (!EnsureMenuFolder(sys_, driveRoot_)) {
         showSupportError();
         return;
     }
-    // The bootloader stage takes its turn here.
+    InstallBootloaders(window_, probedDrive(), coreImage_);
 
     WriteAutorunInf(sys_, driveRoot_);
     startCompanionApplication();
