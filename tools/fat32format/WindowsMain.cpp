@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,25 @@ std::string describeError(DWORD code) {
     if (text != nullptr) LocalFree(text);
     return message;
 }
+
+// Memory on page boundaries: volume handles do uncached I/O, which wants buffers aligned to the
+// sector size, and a page is a multiple of every sector size.
+class PageAlignedBuffer {
+public:
+    explicit PageAlignedBuffer(std::size_t size)
+        : data_(static_cast<std::uint8_t*>(
+              VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE))) {}
+    PageAlignedBuffer(const PageAlignedBuffer&) = delete;
+    PageAlignedBuffer& operator=(const PageAlignedBuffer&) = delete;
+    ~PageAlignedBuffer() {
+        if (data_ != nullptr) VirtualFree(data_, 0, MEM_RELEASE);
+    }
+    bool valid() const { return data_ != nullptr; }
+    std::uint8_t* data() { return data_; }
+
+private:
+    std::uint8_t* data_;
+};
 
 class Win32Volume : public Volume {
 public:
@@ -63,12 +83,18 @@ public:
         LARGE_INTEGER position{};
         position.QuadPart = static_cast<LONGLONG>(offset);
         if (!remember(SetFilePointerEx(handle_, position, nullptr, FILE_BEGIN))) return false;
+        if (!staging_.valid()) {
+            lastError_ = ERROR_NOT_ENOUGH_MEMORY;
+            return false;
+        }
         while (!data.empty()) {
             const DWORD length =
                 static_cast<DWORD>(std::min<std::size_t>(data.size(), kLargestWrite));
+            std::memcpy(staging_.data(), data.data(), length);
             DWORD written = 0;
-            if (!remember(WriteFile(handle_, data.data(), length, &written, nullptr))) return false;
-            if (written == 0) {
+            if (!remember(WriteFile(handle_, staging_.data(), length, &written, nullptr)))
+                return false;
+            if (written != length) {
                 lastError_ = ERROR_WRITE_FAULT;
                 return false;
             }
@@ -89,6 +115,7 @@ private:
 
     HANDLE handle_;
     DWORD lastError_ = ERROR_SUCCESS;
+    PageAlignedBuffer staging_{kLargestWrite};
 };
 
 class Win32System : public VolumeSystem {
