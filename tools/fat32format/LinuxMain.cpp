@@ -133,7 +133,11 @@ int fail(int exitCode, const std::string& line) {
 }
 
 int run(const Options& options) {
-    const FileDescriptor fd(::open(options.image.c_str(), O_RDWR | O_CLOEXEC));
+    // A block device is opened exclusively, so that a mounted one is refused.
+    struct stat status {};
+    const bool blockDevice = ::stat(options.image.c_str(), &status) == 0 && S_ISBLK(status.st_mode);
+    const FileDescriptor fd(
+        ::open(options.image.c_str(), O_RDWR | O_CLOEXEC | (blockDevice ? O_EXCL : 0)));
     if (fd.get() < 0)
         return fail(kCannotOpen, "Cannot open " + options.image + " for writing: " + systemError());
     const auto device = measure(fd.get());
