@@ -45,7 +45,8 @@ bool saveCloverLegacy(Platform& sys, const Text& path, ByteSpan sector) {
 
 // Replaces "\boot7" with a hidden copy of Clover's, provided "CloverLegacy" is in place.
 bool copyHiddenBoot7(Platform& sys, const Text& root, const Text& cloverLegacy) {
-    const Text boot7 = root + Text(kBoot7);
+    Text boot7 = root;  // appended: GCC 12 -O3 warns falsely about root + Text(kBoot7) on i686
+    boot7 += kBoot7;
     deleteIfPresent(sys, boot7);
     if (!fileExists(sys, cloverLegacy) || !sys.copyFile(root + Text(kBoot7Source), boot7, false))
         return false;
