@@ -220,9 +220,7 @@ TEST_F(ImageTest, CommandLineMistakesAreNamed) {
         format(image, "--offset 1048576 --size " + std::to_string(40 * GiB));
     EXPECT_EQ(beyond.exitCode, 1);
     EXPECT_NE(beyond.output.find("beyond the end"), std::string::npos);
-    EXPECT_EQ(format(image, "--size").exitCode, 1);
     EXPECT_EQ(format(image, "--sector-size 4096x").exitCode, 1);
-    EXPECT_EQ(run(FAT32FORMAT_LINUX).exitCode, 1);
 }
 
 // A machine started from the volume runs its boot code, which says the volume cannot start a
