@@ -78,7 +78,8 @@ TEST_F(Win32Windows, ControlsKeepTheirCaptionsBoundsAndStates) {
     sys.setVisible(label, false);
     EXPECT_FALSE(IsWindowVisible(hwndOf(label)));
     EXPECT_EQ(sys.caption(edit), u"512");
-    EXPECT_NE(GetWindowLongW(hwndOf(edit), GWL_STYLE) & (ES_NUMBER | ES_RIGHT), 0);
+    EXPECT_EQ(GetWindowLongW(hwndOf(edit), GWL_STYLE) & (ES_NUMBER | ES_RIGHT),
+              ES_NUMBER | ES_RIGHT);
     EXPECT_GT(sys.textWidth(label, u"a much longer text"), sys.textWidth(label, u"short"));
 
     sys.setWindowEnabled(window, false);
