@@ -3,6 +3,7 @@
 #include "app/MainWindow.h"
 #include "disk/DeviceQueries.h"
 #include "disk/RemovableDisks.h"
+#include "repartition/RepartitionRun.h"
 #include "texts/Dialogs.h"
 
 namespace qel {
@@ -314,8 +315,8 @@ void CheckBoxF2Click(MainWindow& form, ControlId box) {
 
 // ---- the run ---------------------------------------------------------------------------------
 
-void RepartitionDisk(MainWindow&) {
-    // The repartition run arrives with its own work; until then "OK" starts nothing.
+void RepartitionDisk(MainWindow& form) {
+    RunRepartition(form);
 }
 
 }  // namespace qel

@@ -1,0 +1,277 @@
+#include "repartition/RepartitionRun.h"
+
+#include <algorithm>
+
+#include "app/MainWindow.h"
+#include "app/WorkFolder.h"
+#include "boot/DeviceIo.h"
+#include "disk/DeviceQueries.h"
+#include "disk/DriveList.h"
+#include "disk/RemovableDisks.h"
+#include "repartition/PartitionTable.h"
+#include "repartition/RepartitionChecks.h"
+#include "texts/Dialogs.h"
+
+namespace qel {
+
+namespace {
+
+constexpr std::uint32_t kVolumeNameBuffer = 1024;
+// A sector must hold a partition table; a geometry that reports fewer bytes per sector (0 when
+// the query failed) cannot be worked with.
+constexpr std::uint32_t kSmallestSector = 512;
+// Sector 0 from the disk signature to the boot signature: what "Clean Disk" keeps.
+constexpr std::size_t kTableStart = 440;
+constexpr std::size_t kTableEnd = 512;
+constexpr int kGap = 8;  // pixels at 96 per inch
+
+Text selectedText(Platform& sys, ControlId list) {
+    const auto items = sys.items(list);
+    const int index = sys.selectedIndex(list);
+    if (index < 0 || index >= static_cast<int>(items.size())) return {};
+    return items[static_cast<std::size_t>(index)];
+}
+
+}  // namespace
+
+void RunRepartition(MainWindow& form) {
+    if (form.Form2) RepartitionRun(form).run();
+}
+
+// However the run is left: once the work folder exists, the disk is closed, the work folder
+// deleted and the program asked to end; the repartition window is enabled in every case.
+class RepartitionRun::RunEnding {
+public:
+    explicit RunEnding(RepartitionRun& run) : run_(run) {}
+    ~RunEnding() {
+        if (run_.workFolderMade_) {
+            run_.disk_.close();
+            DeleteWorkFolder(run_.sys_, run_.form_.Form1, run_.workBase_);
+            run_.sys_.postQuit();
+        }
+        if (run_.form_.Form2 && run_.form_.Form2->window == run_.w_.window)
+            run_.sys_.setWindowEnabled(run_.w_.window, true);
+    }
+    RunEnding(const RunEnding&) = delete;
+    RunEnding& operator=(const RunEnding&) = delete;
+
+private:
+    RepartitionRun& run_;
+};
+
+RepartitionRun::RepartitionRun(MainWindow& form)
+    : form_(form), sys_(form.sys), texts_(form.texts), w_(*form.Form2), volumes_(form.sys) {}
+
+void RepartitionRun::run() {
+    const RunEnding ending(*this);
+    sys_.setWindowEnabled(w_.window, false);
+    if (!checkChoices() || !confirmed() || !makeWorkFolder()) return;
+    createProgressLine();
+    stepnum_ = 1;
+    steptotal_ = ProgressStepTotal(fat32Only_, ticked(form_.CheckBox2));
+    StageWorkFolder(sys_, workBase_);
+    if (!prepareDisk()) return;
+    cloverok_ = false;
+    if (fat32Only_ ? fillOnePartition() : fillTwoPartitions()) handOver();
+}
+
+// ---- checks ----------------------------------------------------------------------------------
+
+bool RepartitionRun::checkChoices() {
+    fat32Only_ = ticked(w_.CheckBox1F2);
+    twoPartitions_ = ticked(w_.CheckBox2F2);
+    if (!fat32Only_ && !twoPartitions_) {
+        sys_.messageBox(texts_.lchoose, kApplicationTitle, win::MB_OK);
+        return false;
+    }
+    disknum_ = DiskNumberOfItem(selectedText(sys_, w_.ComboBox1F2));
+    if (!readGeometry()) return supportError();
+    if (twoPartitions_ && !readFat32Size()) return false;
+
+    std::int64_t firstPartitionOffset = 0;
+    Text partitionStyle;
+    GetDiskLayoutInfo(sys_, rawDiskPath(), firstPartitionOffset, partitionStyle);
+    if (partitionStyle != u"MBR") form_.setTicked(form_.CheckBox2, false);
+    return olderWindowsAllowsNtfs();
+}
+
+bool RepartitionRun::readGeometry() {
+    DiskGeometry geometry;
+    GetDiskGeometry(sys_, rawDiskPath(), geometry);
+    disksize_ = geometry.size();
+    sectorsize_ = geometry.BytesPerSector;
+    fat32size_ = 0;
+    return sectorsize_ >= kSmallestSector;
+}
+
+bool RepartitionRun::readFat32Size() {
+    const Text sizeText = sys_.caption(w_.Edit1V);
+    if (sizeText.empty()) {
+        LangMessageDlg(sys_, texts_, texts_.lfatsize, DialogKind::Error, kButtonsOk, {u"OK"});
+        return false;
+    }
+    const std::int64_t limit = LargestFat32Partition(disksize_);
+    const auto size = Fat32SizeInBytes(sizeText, selectedText(sys_, w_.ComboBox2F2));
+    if (!size || *size < kSmallestFat32Partition || *size > limit) {
+        LangMessageDlg(sys_, texts_, texts_.lsize + FormatByteSize(sys_, limit) + u".",
+                       DialogKind::Error, kButtonsOk, {u"OK"});
+        return false;
+    }
+    fat32size_ = *size;
+    return true;
+}
+
+// Windows before Vista shows the NTFS partition of a removable disk only when the disk is
+// optimised for performance.
+bool RepartitionRun::olderWindowsAllowsNtfs() {
+    const WindowsVersion version = sys_.windowsVersion();
+    if (version.major >= 6 || !twoPartitions_) return true;
+    switch (ReadRemovalPolicy(sys_, disknum_)) {
+        case RemovalPolicy::OptimisedForPerformance:
+            return true;
+        case RemovalPolicy::DiskUnknown:
+            return supportError();
+        case RemovalPolicy::Other:
+            break;
+    }
+    LangMessageDlg(sys_, texts_, formatText(texts_.lntfsxp, version.productName),
+                   DialogKind::Information, kButtonsOk, {u"OK"});
+    return false;
+}
+
+bool RepartitionRun::confirmed() {
+    if (LangMessageDlg(sys_, texts_, texts_.ldautopart, DialogKind::Warning, kButtonsOkCancel,
+                       {u"OK", texts_.lcancel}) != kResultCancel)
+        return true;
+    form_.setTicked(w_.CheckBox1F2, false);
+    form_.setTicked(w_.CheckBox2F2, false);
+    return false;
+}
+
+// ---- work folder and progress line ------------------------------------------------------------
+
+bool RepartitionRun::makeWorkFolder() {
+    workBase_ = WorkBase(sys_);
+    if (!forceDirectories(sys_, WorkFolder(workBase_) + u"\\Lang")) {
+        ShowSupportError(sys_, texts_);
+        sys_.postQuit();
+        return false;
+    }
+    workFolderMade_ = true;
+    paths_ = {ShellProgram(sys_), form_.sysdrive + u"\\Windows\\" + form_.sysdir + u"\\diskpart",
+              form_.formatpath, workBase_};
+    return true;
+}
+
+void RepartitionRun::createProgressLine() {
+    ControlSpec label;
+    label.kind = ControlKind::Label;
+    label.rect = {0, sys_.bounds(w_.Button1F2).bottom() + form_.scaledPixels(kGap),
+                  sys_.clientSize(w_.window).first, sys_.bounds(form_.Label1).height};
+    label.font.face = u"Arial";
+    label.font.height = form_.scaledPixels(-13);  // the size of the main window's Label1
+    label.align = TextAlign::Centre;
+    label.verticallyCentred = true;
+    w_.Label2F2 = sys_.createControl(w_.window, label);
+    if (form_.Form2) form_.Form2->Label2F2 = w_.Label2F2;
+    sys_.setClientSize(w_.window, sys_.clientSize(w_.window).first,
+                       label.rect.bottom() + form_.scaledPixels(kGap));
+}
+
+void RepartitionRun::showStep(const Text& text) {
+    sys_.setCaption(w_.Label2F2,
+                    text + u" (" + decimal(stepnum_) + u"/" + decimal(steptotal_) + u")");
+    ++stepnum_;
+}
+
+// ---- the disk --------------------------------------------------------------------------------
+
+bool RepartitionRun::prepareDisk() {
+    volname_ = volumeOnDisk();
+    if (volname_.empty()) return supportError();
+    releaseDriveLetters();
+    disk_ = sys_.createFile(rawDiskPath(), win::GENERIC_READ | win::GENERIC_WRITE,
+                            win::FILE_SHARE_READ | win::FILE_SHARE_WRITE, win::OPEN_EXISTING, 0);
+    if (!disk_.valid()) return supportError();
+    if (!WriteNewPartitionTable(sys_, disk_, fat32Only_ ? 1 : 2, sectorsize_, disksize_,
+                                fat32size_))
+        return supportError();
+    if (ticked(w_.CheckBox3F2) && !cleanDisk()) return supportError();
+    return true;
+}
+
+bool RepartitionRun::onDisk(const Text& rawVolumePath) {
+    const std::uint32_t number = GetVolumeDiskExtent(sys_, rawVolumePath).DiskNumber;
+    return number != kUnknownDiskNumber && decimal(number) == disknum_;
+}
+
+// The first volume Windows enumerates whose first extent lies on the disk, as "Volume{…}";
+// empty when there is none.
+Text RepartitionRun::volumeOnDisk() {
+    volumes_.LoadVolumeFunctions();
+    std::string name;
+    const FindVolumeId search =
+        sys_.callFindFirstVolumeA(volumes_.FindFirstVolumeA, name, kVolumeNameBuffer);
+    if (search == 0) return {};
+    Text found;
+    do {
+        const Text path = sys_.fromAnsi(name);  // "\\?\Volume{…}\"
+        if (path.size() < 5) continue;
+        const Text candidate = path.substr(4, path.size() - 5);
+        if (onDisk(u"\\\\.\\" + candidate)) found = candidate;
+    } while (found.empty() &&
+             sys_.callFindNextVolumeA(volumes_.FindNextVolumeA, search, name, kVolumeNameBuffer));
+    sys_.callFindVolumeClose(volumes_.FindVolumeClose, search);
+    return found;
+}
+
+// Takes every drive letter of the disk away; a letter that cannot be removed is kept as the
+// drive (the last one wins).
+void RepartitionRun::releaseDriveLetters() {
+    drive_.clear();
+    for (char16_t letter = u'A'; letter <= u'Z'; ++letter) {
+        const Text drive = Text(1, letter) + u":";
+        const std::uint32_t type = sys_.driveType(drive + u"\\");
+        if (type != win::DRIVE_FIXED && type != win::DRIVE_REMOVABLE) continue;
+        if (!onDisk(u"\\\\.\\" + drive)) continue;
+        if (!sys_.callDeleteVolumeMountPointA(volumes_.DeleteVolumeMountPointA,
+                                              sys_.toAnsi(drive + u"\\")))
+            drive_ = drive;
+    }
+}
+
+// Zeroes the first mebibyte except the new table: boot code and everything up to the first
+// partition go.
+bool RepartitionRun::cleanDisk() {
+    ++steptotal_;
+    showStep(texts_.lang == u"vi" ? u"Đang làm sạch đĩa" : u"Being clean disk");
+    Bytes sector;
+    if (!readSectorZero(sector)) return false;
+    Bytes block(static_cast<std::size_t>(kMebibyte), 0);
+    std::copy(sector.begin() + kTableStart, sector.begin() + kTableEnd,
+              block.begin() + kTableStart);
+    return moveTo(sys_, disk_, 0) && writeFrom(sys_, disk_, block);
+}
+
+bool RepartitionRun::readSectorZero(Bytes& sector) {
+    sector.assign(sectorsize_, 0);
+    return moveTo(sys_, disk_, 0) && readInto(sys_, disk_, sector);
+}
+
+// ---- shared pieces ---------------------------------------------------------------------------
+
+bool RepartitionRun::supportError() {
+    ShowSupportError(sys_, texts_);
+    return false;
+}
+
+bool RepartitionRun::formatError() {
+    LangMessageDlg(sys_, texts_, texts_.lformaterror, DialogKind::Error, kButtonsOk, {u"OK"});
+    return false;
+}
+
+bool RepartitionRun::ticked(ControlId box) {
+    return form_.ticked(box);
+}
+
+}  // namespace qel
