@@ -1,6 +1,6 @@
 # libFuzzer targets, built with clang in a build directory of their own:
 #   cmake -S . -B build-fuzz -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-#         -DQEL_FUZZ=ON
+#         -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQEL_FUZZ=ON
 #   cmake --build build-fuzz --target fuzz_menu_file
 # tests/fuzz/run.sh <seconds> does both and runs the target for a bounded time; in that build
 # directory CTest also runs it (QEL_FUZZ_SECONDS, default 30).

@@ -11,7 +11,7 @@ build=${2:-$root/build-fuzz}
 
 if [ "${QEL_FUZZ_NO_BUILD:-0}" != 1 ]; then
     cmake -S "$root" -B "$build" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-        -DQEL_FUZZ=ON >/dev/null
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQEL_FUZZ=ON >/dev/null
     cmake --build "$build" --target fuzz_menu_file -j2
 fi
 
