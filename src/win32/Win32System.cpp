@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "win32/Win32Bind.h"
 #include "win32/Win32Platform.h"
 #include "win32/Win32Text.h"
 #include "win32/Win32Ui.h"
@@ -16,25 +17,13 @@
 
 namespace qel {
 
+using win32::boundAs;
 using win32::fromHandle;
 using win32::fromWide;
 using win32::toHandle;
 using win32::wide;
 
 namespace {
-
-// A function address looked up at run time, seen with its published signature.
-template <typename Function>
-Function boundAs(std::uintptr_t address) {
-    return reinterpret_cast<Function>(address);
-}
-
-template <typename Function>
-Function lookUp(const wchar_t* module, const char* name) {
-    const HMODULE handle = GetModuleHandleW(module);
-    if (handle == nullptr) return nullptr;
-    return boundAs<Function>(reinterpret_cast<std::uintptr_t>(GetProcAddress(handle, name)));
-}
 
 DWORD clampedSize(std::size_t size) {
     return static_cast<DWORD>(std::min<std::size_t>(size, std::numeric_limits<DWORD>::max()));
@@ -121,7 +110,8 @@ std::int32_t Win32Platform::queryVolumeSizeInformation(const Handle& h, MutableB
     using QueryFunction =
         LONG(NTAPI*)(HANDLE, IO_STATUS_BLOCK*, PVOID, ULONG, FS_INFORMATION_CLASS);
     constexpr std::int32_t kStatusNotImplemented = static_cast<std::int32_t>(0xC0000002u);
-    static const auto query = lookUp<QueryFunction>(L"ntdll.dll", "NtQueryVolumeInformationFile");
+    static const auto query =
+        win32::lookUpFunction<QueryFunction>(L"ntdll.dll", "NtQueryVolumeInformationFile");
     if (query == nullptr) return kStatusNotImplemented;
     IO_STATUS_BLOCK status{};
     return query(toHandle(h.id()), &status, output.data(), clampedSize(output.size()),
@@ -430,7 +420,7 @@ WindowsVersion Win32Platform::windowsVersion() {
     using Function = LONG(WINAPI*)(RTL_OSVERSIONINFOW*);
     RTL_OSVERSIONINFOW version{};
     version.dwOSVersionInfoSize = sizeof(version);
-    const auto rtlGetVersion = lookUp<Function>(L"ntdll.dll", "RtlGetVersion");
+    const auto rtlGetVersion = win32::lookUpFunction<Function>(L"ntdll.dll", "RtlGetVersion");
     if (rtlGetVersion == nullptr || rtlGetVersion(&version) != 0) {
         const DWORD packed = GetVersion();
         version.dwMajorVersion = LOBYTE(LOWORD(packed));
@@ -487,7 +477,8 @@ Text Win32Platform::fromAnsi(const std::string& bytes) {
 std::uint64_t Win32Platform::tickCount() {
     // GetTickCount64 is missing before Vista; there the 32-bit count has to do.
     using Function = ULONGLONG(WINAPI*)();
-    static const auto tickCount64 = lookUp<Function>(L"kernel32.dll", "GetTickCount64");
+    static const auto tickCount64 =
+        win32::lookUpFunction<Function>(L"kernel32.dll", "GetTickCount64");
     return tickCount64 != nullptr ? tickCount64() : GetTickCount();
 }
 

@@ -1,10 +1,12 @@
 // Text of the seam (UTF-16 code units) seen as the wide strings of the Win32 API, and back.
-// Include after the seam's headers: it brings in <windows.h>.
+// It brings in <windows.h>, after the seam's headers.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+// The seam comes first: <windows.h> defines macros named like its constants.
+#include "platform/Platform.h"
 #include "platform/Text.h"
 
 #include <windows.h>

@@ -1,5 +1,5 @@
 // The tables behind the seam's window and control ids, shared by the window code and the message
-// dialog. Include after the seam's headers: it brings in <windows.h>.
+// dialog. It brings in <windows.h>, after the seam's headers.
 #pragma once
 
 #include <map>

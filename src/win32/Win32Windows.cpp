@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "win32/Win32Bind.h"
 #include "win32/Win32Platform.h"
 #include "win32/Win32Text.h"
 #include "win32/Win32Ui.h"
@@ -21,15 +22,6 @@ constexpr wchar_t kWindowClass[] = L"QELDuzuWindow";
 constexpr UINT_PTR kTimerId = 1;
 // Control ids start above the dialog manager's own ids (IDOK, IDCANCEL …).
 constexpr unsigned kFirstControlId = 0x100;
-
-template <typename Function>
-Function lookUp(const wchar_t* module, const char* name) {
-    HMODULE handle = GetModuleHandleW(module);
-    if (handle == nullptr) handle = LoadLibraryW(module);  // kept loaded for the whole run
-    if (handle == nullptr) return nullptr;
-    return reinterpret_cast<Function>(
-        reinterpret_cast<std::uintptr_t>(GetProcAddress(handle, name)));
-}
 
 BOOL CALLBACK takeFirstIconName(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR found) noexcept {
     *reinterpret_cast<HICON*>(found) = LoadIconW(GetModuleHandleW(nullptr), name);
@@ -150,11 +142,13 @@ namespace win32 {
 int dpiOf(HWND window) {
     using ForWindow = UINT(WINAPI*)(HWND);
     using ForMonitor = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
-    static const auto forWindow = lookUp<ForWindow>(L"user32.dll", "GetDpiForWindow");
+    static const auto forWindow =
+        win32::lookUpFunction<ForWindow>(L"user32.dll", "GetDpiForWindow");
     if (window != nullptr && forWindow != nullptr) {
         if (const UINT dpi = forWindow(window); dpi != 0) return static_cast<int>(dpi);
     }
-    static const auto forMonitor = lookUp<ForMonitor>(L"shcore.dll", "GetDpiForMonitor");
+    static const auto forMonitor =
+        win32::lookUpFunction<ForMonitor>(L"shcore.dll", "GetDpiForMonitor");
     if (forMonitor != nullptr) {
         const HMONITOR monitor = window != nullptr
                                      ? MonitorFromWindow(window, MONITOR_DEFAULTTOPRIMARY)
