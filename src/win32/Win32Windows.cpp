@@ -204,11 +204,11 @@ void setClientAreaSize(HWND window, int width, int height) {
 // ---- the tables ----
 
 Win32Platform::Ui::~Ui() {
-    while (!windows.empty()) {
-        const HWND hwnd = windows.begin()->second.hwnd;
+    std::vector<HWND> open;
+    for (const auto& [id, window] : windows) open.push_back(window.hwnd);
+    // Destroying an owner takes its owned windows with it; those are then no windows any more.
+    for (const HWND hwnd : open)
         if (IsWindow(hwnd)) DestroyWindow(hwnd);
-        forget(hwnd);  // also when Windows has already destroyed it
-    }
 }
 
 HWND Win32Platform::Ui::windowHandle(WindowId id) const {

@@ -151,6 +151,14 @@ TEST_F(Win32MessageDialog, WithOkAloneEscPressesOkButTheCloseBoxStillRefuses) {
     EXPECT_EQ(show(spec, [](HWND dialog) { PostMessageW(dialog, WM_CLOSE, 0, 0); }), 2);
 }
 
+TEST_F(Win32MessageDialog, ADialogThatEndsWithoutAnAnswerIsARefusal) {
+    sys.postQuit();  // the program was asked to end: the modal loop gives up at once
+    EXPECT_EQ(show(okCancel(), [](HWND) {}), 2);
+    MSG msg{};
+    EXPECT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));  // still pending
+    EXPECT_TRUE(sys.windowEnabled(main));
+}
+
 TEST_F(Win32MessageDialog, EveryWindowOfTheProgramIsDisabledWhileItIsOpen) {
     SetActiveWindow(hwnd(second));
     EXPECT_EQ(show(okCancel(), [](HWND) { pressKey(VK_RETURN); }), 1);
