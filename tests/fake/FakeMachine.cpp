@@ -268,7 +268,7 @@ Handle FakeMachine::openDevice(const Text& path, std::uint32_t access) {
         const Text digits = name.substr(13);
         if (digits.empty() || digits.find_first_not_of(u"0123456789") != Text::npos) return {};
         const int n = std::stoi(toUtf8(digits));
-        if (!disks_.count(n)) return {};
+        if (!disks_.count(n) || disks_.at(n).failOpen) return {};
         OpenHandle h;
         h.kind = OpenHandle::Disk;
         h.disk = n;
@@ -944,7 +944,14 @@ ControlId FakeMachine::createControl(WindowId parent, const ControlSpec& spec) {
 }
 
 void FakeMachine::destroyControl(ControlId control) { controls_.at(control).destroyed = true; }
-void FakeMachine::setCaption(ControlId control, const Text& text) { controls_.at(control).spec.caption = text; }
+void FakeMachine::setCaption(ControlId control, const Text& text) {
+    controls_.at(control).spec.caption = text;
+    captionHistory_[control].push_back(text);
+}
+std::vector<Text> FakeMachine::captionHistory(ControlId control) const {
+    const auto it = captionHistory_.find(control);
+    return it == captionHistory_.end() ? std::vector<Text>() : it->second;
+}
 Text FakeMachine::caption(ControlId control) { return controls_.at(control).spec.caption; }
 void FakeMachine::setEnabled(ControlId control, bool on) { controls_.at(control).spec.enabled = on; }
 bool FakeMachine::enabled(ControlId control) { return controls_.at(control).spec.enabled; }

@@ -34,6 +34,7 @@ struct FakeDisk {
     bool failSetLayout = false;
     bool failUpdateProperties = false;
     bool failGeometry = false;
+    bool failOpen = false;         // CreateFileW on the disk fails
     int extraLayoutEntries = 0;    // logical partitions reported after the four MBR slots
     std::uint64_t writeCount = 0;  // successful WriteFile calls on the disk
     std::vector<std::uint32_t> ioctlLog;
@@ -208,6 +209,8 @@ public:
 
     // UI inspection and user input.
     FakeControl& control(ControlId id) { return controls_.at(id); }
+    // Every caption a control was given after its creation, in order.
+    std::vector<Text> captionHistory(ControlId id) const;
     FakeWindow& window(WindowId id) { return windows_.at(id); }
     std::vector<ControlId> controlsOf(WindowId window) const;
     ControlId findControl(WindowId window, const Text& caption) const;
@@ -387,6 +390,7 @@ private:
     EventSink* sink_ = nullptr;
     std::map<WindowId, FakeWindow> windows_;
     std::map<ControlId, FakeControl> controls_;
+    std::map<ControlId, std::vector<Text>> captionHistory_;
     std::uint32_t nextUiId_ = 1;
 };
 
