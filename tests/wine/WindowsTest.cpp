@@ -112,6 +112,15 @@ TEST_F(Win32Windows, DropDownListItemsSelectionAndTheUsersChoice) {
     sys.setItems(list, {u"E: [8 GB] FAT32"});
     EXPECT_EQ(sys.selectedIndex(list), -1);
 
+    // The dropped list has room for every item, however many there are.
+    std::vector<Text> many;
+    for (int drive = 0; drive < 15; ++drive) many.push_back(Text(1, u'E' + drive) + u": [8 GB]");
+    sys.setItems(list, many);
+    RECT dropped{};
+    SendMessageW(hwndOf(list), CB_GETDROPPEDCONTROLRECT, 0, reinterpret_cast<LPARAM>(&dropped));
+    const auto itemHeight = SendMessageW(hwndOf(list), CB_GETITEMHEIGHT, 0, 0);
+    EXPECT_GE(dropped.bottom - dropped.top, 15 * itemHeight);
+
     // The user's choice arrives as the list's selection-change notification.
     SendMessageW(windowHwnd(), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(hwndOf(list)), CBN_SELCHANGE),
                  reinterpret_cast<LPARAM>(hwndOf(list)));
