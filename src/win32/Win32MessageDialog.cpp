@@ -83,62 +83,81 @@ HWND createChild(HWND dialog, const wchar_t* className, const Text& text, DWORD 
     return child;
 }
 
-void layOut(HWND dialog, DialogState& state) {
-    const DialogSpec& spec = *state.spec;
+// Where everything goes, in pixels of the dialog's client area.
+struct DialogLayout {
+    RECT icon{};
+    RECT message{};
+    std::vector<RECT> buttons;
+    int clientWidth = 0;
+    int clientHeight = 0;
+};
+
+DialogLayout measure(HWND dialog, const DialogSpec& spec, HFONT font) {
     const int dpi = win32::dpiOf(dialog);
     const auto scaled = [dpi](int value) { return MulDiv(value, dpi, 96); };
-    const HFONT font = state.font.get();
-
+    const int margin = scaled(kMargin);
     const int iconSize = GetSystemMetrics(SM_CXICON);
     const SIZE message = textExtent(dialog, font, spec.message, scaled(kMessageWidth), true);
+
     std::vector<int> widths;
-    for (const auto& button : spec.buttons)
+    int buttonsWidth = 0;
+    for (const auto& button : spec.buttons) {
         widths.push_back(std::max<int>(
             scaled(kButtonWidth),
             textExtent(dialog, font, button.caption, 0, false).cx + scaled(kButtonPadding)));
-    int buttonsWidth = 0;
-    for (const int width : widths) buttonsWidth += width;
-    if (!widths.empty()) buttonsWidth += scaled(kButtonGap) * static_cast<int>(widths.size() - 1);
+        buttonsWidth += widths.back() + (widths.size() > 1 ? scaled(kButtonGap) : 0);
+    }
 
-    const int textLeft = scaled(kMargin) + iconSize + scaled(kIconGap);
-    const int contentBottom = scaled(kMargin) + std::max<int>(iconSize, message.cy);
-    const int clientWidth =
-        std::max<int>(textLeft + message.cx + scaled(kMargin), buttonsWidth + 2 * scaled(kMargin));
-    const int buttonsTop = contentBottom + scaled(kButtonsTopGap);
-    const int clientHeight = buttonsTop + scaled(kButtonHeight) + scaled(kMargin);
-
-    const HWND icon = createChild(dialog, L"STATIC", Text(), SS_ICON, -1,
-                                  RECT{scaled(kMargin), scaled(kMargin), scaled(kMargin) + iconSize,
-                                       scaled(kMargin) + iconSize},
-                                  nullptr);
-    SendMessageW(icon, STM_SETICON, reinterpret_cast<WPARAM>(LoadIconW(nullptr, iconOf(spec.kind))),
-                 0);
+    DialogLayout layout;
+    layout.icon = RECT{margin, margin, margin + iconSize, margin + iconSize};
     // A message shorter than the icon is centred on it.
-    const int textTop = scaled(kMargin) + std::max<int>(0, (iconSize - message.cy) / 2);
-    createChild(dialog, L"STATIC", spec.message, SS_LEFT, -1,
-                RECT{textLeft, textTop, textLeft + message.cx, textTop + message.cy}, font);
+    const int textLeft = margin + iconSize + scaled(kIconGap);
+    const int textTop = margin + std::max<int>(0, (iconSize - message.cy) / 2);
+    layout.message = RECT{textLeft, textTop, textLeft + message.cx, textTop + message.cy};
+    layout.clientWidth = std::max<int>(textLeft + message.cx + margin, buttonsWidth + 2 * margin);
+    const int buttonsTop = margin + std::max<int>(iconSize, message.cy) + scaled(kButtonsTopGap);
+    int left = (layout.clientWidth - buttonsWidth) / 2;
+    for (const int width : widths) {
+        layout.buttons.push_back(
+            RECT{left, buttonsTop, left + width, buttonsTop + scaled(kButtonHeight)});
+        left += width + scaled(kButtonGap);
+    }
+    layout.clientHeight = buttonsTop + scaled(kButtonHeight) + margin;
+    return layout;
+}
 
-    int left = (clientWidth - buttonsWidth) / 2;
+// Creates the buttons in the caller's order; Enter presses the focused one: the default button,
+// else the first.
+void createButtons(HWND dialog, const DialogSpec& spec, const DialogLayout& layout, HFONT font) {
     HWND focus = nullptr;
     for (std::size_t index = 0; index < spec.buttons.size(); ++index) {
         const bool isDefault = focus == nullptr && spec.buttons[index].result == spec.defaultResult;
         const int id = kFirstButtonId + static_cast<int>(index);
-        const HWND button = createChild(
-            dialog, L"BUTTON", spec.buttons[index].caption,
-            WS_TABSTOP | (isDefault ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON), id,
-            RECT{left, buttonsTop, left + widths[index], buttonsTop + scaled(kButtonHeight)}, font);
+        const HWND button = createChild(dialog, L"BUTTON", spec.buttons[index].caption,
+                                        WS_TABSTOP | (isDefault ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON),
+                                        id, layout.buttons[index], font);
         if (isDefault) {
             SendMessageW(dialog, DM_SETDEFID, static_cast<WPARAM>(id), 0);
             focus = button;
         }
-        left += widths[index] + scaled(kButtonGap);
     }
-    // Enter presses the focused button: the default one, else the first.
     if (focus == nullptr) focus = GetDlgItem(dialog, kFirstButtonId);
     if (focus != nullptr) SetFocus(focus);
+}
+
+void layOut(HWND dialog, DialogState& state) {
+    const DialogSpec& spec = *state.spec;
+    const HFONT font = state.font.get();
+    const DialogLayout layout = measure(dialog, spec, font);
+
+    const HWND icon = createChild(dialog, L"STATIC", Text(), SS_ICON, -1, layout.icon, nullptr);
+    SendMessageW(icon, STM_SETICON, reinterpret_cast<WPARAM>(LoadIconW(nullptr, iconOf(spec.kind))),
+                 0);
+    createChild(dialog, L"STATIC", spec.message, SS_LEFT, -1, layout.message, font);
+    createButtons(dialog, spec, layout, font);
 
     SetWindowTextW(dialog, wide(spec.title));
-    win32::setClientAreaSize(dialog, clientWidth, clientHeight);
+    win32::setClientAreaSize(dialog, layout.clientWidth, layout.clientHeight);
     win32::centreWindow(dialog, win32::workAreaOf(GetWindow(dialog, GW_OWNER)));
 }
 
