@@ -53,7 +53,8 @@ inline Bytes pattern(std::size_t size, std::uint8_t seed) {
 
 class Bench {
 public:
-    explicit Bench(std::int64_t diskBytes = 8 * kGiB) {
+    explicit Bench(std::int64_t diskBytes = 8 * kGiB, bool wow64 = true) {
+        machine.setWow64(wow64);
         for (const char16_t* name : {u"QEL7z", u"7zG", u"7zDLL", u"7zVI", u"f32"})
             machine.setResource(name, Bytes{'M', 'Z'});
         auto& diskEnum = machine.registryKey(u"SYSTEM\\CurrentControlSet\\Services\\disk\\Enum");
@@ -135,6 +136,8 @@ public:
     std::uint32_t sectorsPerCluster = 8;
     std::function<void(FakeMachine&, int change)> afterLayoutChange;
     int layoutChanges = 0;
+    std::function<void(FakeMachine&, const Text& line)> onChild;  // as each child starts
+    bool grub2InPayload = true;
     std::vector<ChildRun> runs;
 
 private:
@@ -186,8 +189,10 @@ private:
         Outcome* outcome = outcomeOf(m, line);
         if (!outcome || !outcome->starts) return ChildOutcome{.starts = false};
         runs.push_back({line, listed()});
+        if (onChild) onChild(m, line);
         if (outcome->exitCode == 0) {
-            if (outcome == &sevenZip) putPayload(m, between(line, u"-o\"", u"\\\""));
+            if (outcome == &sevenZip)
+                putPayload(m, between(line, u"-o\"", u"\\\""), grub2InPayload);
             if (outcome == &diskpart || outcome == &formatNtfs)
                 m.putFile(between(line, u"> \"", u"\""), std::string("0 \r\n"));
         }
@@ -199,8 +204,8 @@ private:
         return line.substr(from, line.find(close, from) - from);
     }
 
-    static void putPayload(FakeMachine& m, const Text& root) {
-        m.putFile(root + u"\\QEL\\grub\\i386-pc\\boot.img", pattern(512, 1));
+    static void putPayload(FakeMachine& m, const Text& root, bool withGrub2) {
+        if (withGrub2) m.putFile(root + u"\\QEL\\grub\\i386-pc\\boot.img", pattern(512, 1));
         m.putFile(root + u"\\QEL\\grub\\i386-pc\\uncore.img", pattern(30000, 2));
         m.putFile(root + u"\\QEL\\Tools\\Clover\\boot1f32", pattern(512, 3));
         m.putFile(root + u"\\QEL\\Tools\\Clover\\boot7", pattern(100, 4));
