@@ -82,6 +82,9 @@ struct Win32Platform::Ui {
     void applyTabOrder(WindowId window);
     void fitDropDownList(const Control& control);
 
+    const Control* controlOf(HWND hwnd) const;  // null for windows that are no control of ours
+    // A control's notification, reported to the sink as a click or a choice.
+    void reportCommand(HWND from, WORD code);
     // Message handling of the program's windows; false lets Windows handle the message.
     bool handleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
     void forget(HWND hwnd);

@@ -296,50 +296,55 @@ void Win32Platform::Ui::forget(HWND hwnd) {
     windowIds.erase(window);
 }
 
+const Win32Platform::Ui::Control* Win32Platform::Ui::controlOf(HWND hwnd) const {
+    const auto found = controlIds.find(hwnd);
+    return found == controlIds.end() ? nullptr : &controls.at(found->second);
+}
+
+void Win32Platform::Ui::reportCommand(HWND from, WORD code) {
+    const auto found = controlIds.find(from);
+    if (found == controlIds.end() || sink == nullptr) return;
+    const ControlId id = found->second;
+    switch (controls.at(id).spec.kind) {
+        case ControlKind::DropDownList:
+            if (code == CBN_SELCHANGE) sink->onSelectionChange(id);
+            break;
+        case ControlKind::Edit:
+            break;
+        default:  // buttons, check boxes and link labels: BN_CLICKED and STN_CLICKED are both 0
+            if (code == BN_CLICKED) sink->onClick(id);
+            break;
+    }
+}
+
 bool Win32Platform::Ui::handleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
                                       LRESULT& result) {
     const auto window = windowIds.find(hwnd);
     const WindowId windowId = window == windowIds.end() ? 0 : window->second;
+    result = 0;
     switch (message) {
-        case WM_COMMAND: {
-            const auto control = controlIds.find(reinterpret_cast<HWND>(lParam));
-            if (control == controlIds.end() || sink == nullptr) return false;
-            const ControlId id = control->second;
-            const ControlKind kind = controls.at(id).spec.kind;
-            const auto code = HIWORD(wParam);
-            if (kind == ControlKind::DropDownList && code == CBN_SELCHANGE) {
-                sink->onSelectionChange(id);
-            } else if (kind != ControlKind::DropDownList && kind != ControlKind::Edit &&
-                       code == BN_CLICKED) {  // BN_CLICKED and STN_CLICKED are both 0
-                sink->onClick(id);
-            }
-            result = 0;
+        case WM_COMMAND:
+            reportCommand(reinterpret_cast<HWND>(lParam), HIWORD(wParam));
             return true;
-        }
         case WM_TIMER:
             if (wParam != kTimerId || windowId == 0) return false;
             if (sink != nullptr) sink->onTimer(windowId);
-            result = 0;
             return true;
-        case WM_CLOSE:
+        case WM_CLOSE:  // the sink decides whether the window goes
             if (sink != nullptr && windowId != 0) sink->onClose(windowId);
-            result = 0;  // the sink decides whether the window goes
             return true;
-        case WM_CTLCOLORSTATIC: {
-            const auto control = controlIds.find(reinterpret_cast<HWND>(lParam));
-            if (control == controlIds.end()) return false;
-            const auto& spec = controls.at(control->second).spec;
-            if (spec.kind == ControlKind::Edit) return false;
+        case WM_CTLCOLORSTATIC: {  // labels and check boxes: their colour on the face colour
+            const Control* control = controlOf(reinterpret_cast<HWND>(lParam));
+            if (control == nullptr || control->spec.kind == ControlKind::Edit) return false;
             const auto dc = reinterpret_cast<HDC>(wParam);
-            SetTextColor(dc, spec.font.color);
+            SetTextColor(dc, control->spec.font.color);
             SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
             result = reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
             return true;
         }
         case WM_SETCURSOR: {
-            const auto control = controlIds.find(reinterpret_cast<HWND>(wParam));
-            if (control == controlIds.end() || !controls.at(control->second).spec.handCursor)
-                return false;
+            const Control* control = controlOf(reinterpret_cast<HWND>(wParam));
+            if (control == nullptr || !control->spec.handCursor) return false;
             SetCursor(LoadCursorW(nullptr, IDC_HAND));
             result = TRUE;
             return true;
