@@ -60,3 +60,12 @@ if(QEL_BUILD_TESTS AND qel_wine_tests)
   add_test(NAME wine.win32 COMMAND test_wine)
   set_tests_properties(wine.win32 PROPERTIES TIMEOUT 300)
 endif()
+
+# The GUI smoke test's inspector, which prints a window's controls as text (run under Wine).
+if(QEL_BUILD_TESTS AND CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64"
+   AND EXISTS ${CMAKE_SOURCE_DIR}/tests/smoke/Inspect.cpp)
+  add_executable(inspect ${CMAKE_SOURCE_DIR}/tests/smoke/Inspect.cpp)
+  target_compile_definitions(inspect PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
+  target_link_options(inspect PRIVATE -municode)
+  target_link_libraries(inspect PRIVATE user32)
+endif()

@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# Checks the shipping program of a 32-bit build without running it:
+#   scripts/check-exe.sh <i686 build folder>
+# A 32-bit GUI program; imports from system DLLs only; the five raw-data resources byte-equal
+# to the files they were made from; the manifest with its five requests.
+set -euo pipefail
+repo="$(cd "$(dirname "$0")/.." && pwd)"
+build="$(realpath "${1:?usage: check-exe.sh <i686 build folder>}")"
+exe="$build/QELDuzu.exe"
+
+failures=0
+fail() {
+  echo "check-exe: FAILED: $*" >&2
+  failures=$((failures + 1))
+}
+
+[[ -f "$exe" ]] || { echo "check-exe: $exe is not built" >&2; exit 1; }
+kind="$(file -b "$exe")"
+echo "QELDuzu.exe: $kind"
+[[ "$kind" == "PE32 executable (GUI) Intel 80386"* ]] || fail "not a 32-bit GUI program: $kind"
+
+# System DLLs only: nothing of the compiler's runtime may be needed beside the program.
+system_dlls='^(kernel32|user32|gdi32|advapi32|shell32|comctl32|comdlg32|ole32|oleaut32|shlwapi|uxtheme|version|msvcrt|ntdll|imm32|winmm|setupapi|cfgmgr32)\.dll$'
+while read -r dll; do
+  echo "imports $dll"
+  [[ "${dll,,}" =~ $system_dlls ]] || fail "imports $dll, which is not a system DLL"
+done < <(objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p')
+
+# The resources, read back from the program.
+resources="$(mktemp -d)"
+trap 'rm -rf "$resources"' EXIT
+7zz x -y -bso0 -bsp0 -o"$resources" "$exe" '.rsrc/*' >/dev/null
+payload="$(sed -n 's/^QEL_PAYLOAD:FILEPATH=//p' "$build/CMakeCache.txt")"
+formatter="$build/tools/fat32format/fat32format.exe"
+[[ -f "$formatter" ]] || formatter="$build/tools/f32-missing/f32-missing.exe"
+declare -A source_of=(
+  [QEL7Z]="${payload:-$build/payload/RAZEvor.7z}"
+  [7ZG]="$build/resources/7zip/win/ia32/7z.exe"
+  [7ZDLL]="$build/resources/7zip/win/ia32/7z.dll"
+  [7ZVI]="$repo/tools/sevenzip/vi.txt"
+  [F32]="$formatter"
+)
+for name in QEL7Z 7ZG 7ZDLL 7ZVI F32; do
+  embedded="$resources/.rsrc/RCDATA/$name"
+  if [[ ! -f "$embedded" ]]; then
+    fail "resource $name is missing"
+  elif ! cmp -s "$embedded" "${source_of[$name]}"; then
+    fail "resource $name differs from ${source_of[$name]}"
+  else
+    echo "resource $name: $(stat -c %s "$embedded") bytes, equal to ${source_of[$name]}"
+  fi
+done
+for name in 7ZG F32; do
+  [[ "$(file -b "$resources/.rsrc/RCDATA/$name")" == "PE32 executable (console) Intel 80386"* ]] ||
+    fail "resource $name is not a 32-bit console program"
+done
+
+manifest="$resources/.rsrc/MANIFEST/1"
+if [[ ! -f "$manifest" ]]; then
+  fail "the manifest (type 24, id 1) is missing"
+else
+  for wanted in 'level="requireAdministrator"' '>True/PM</dpiAware>' \
+    'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"' \
+    '{e2011457-1546-43c5-a5fe-008deee3d3f0}' '{35138b9a-5d96-4fbd-8e2d-a2440225f93a}' \
+    '{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}' '{1f676c76-80e1-4239-95bb-83d0f6d0da78}' \
+    '{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}'; do
+    tr -s ' \n' ' ' <"$manifest" | grep -qF "$wanted" || fail "the manifest lacks $wanted"
+  done
+fi
+
+((failures == 0)) && echo "check-exe: passed"
+exit $((failures > 0))

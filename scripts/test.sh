@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# Builds and tests everything; CI runs exactly this. Each suite runs even when an earlier one
+# failed; the last line counts them, and the exit code is non-zero when any failed.
+#   native        native build (Debug) and its CTest tests
+#   native-asan   the same under AddressSanitizer and UndefinedBehaviorSanitizer
+#   win32-exe     the shipping 32-bit QELDuzu.exe: kind, imports, resources
+#   payload       the payload archive: contract paths, encryption, forbidden files
+#   wine          the x86_64 build and its CTest tests under Wine
+#   gui-smoke     the x86_64 program's window under Wine
+#   fuzz          the fuzz targets for a bounded time, when the project has any
+set -uo pipefail
+repo="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$repo"
+export MTOOLS_SKIP_CHECK=1
+fuzz_seconds="${QEL_FUZZ_SECONDS:-60}"
+
+passed=0
+failed=0
+failed_names=()
+run_suite() {  # <name> <function>
+  local name="$1" started=$SECONDS
+  echo "=== $name"
+  if (set -e; "$2"); then
+    passed=$((passed + 1))
+    echo "=== $name passed ($((SECONDS - started)) s)"
+  else
+    failed=$((failed + 1))
+    failed_names+=("$name")
+    echo "=== $name FAILED ($((SECONDS - started)) s)"
+  fi
+}
+
+build_and_ctest() {  # <preset>
+  cmake --preset "$1" >/dev/null
+  cmake --build --preset "$1"
+  ctest --preset "$1"
+}
+
+suite_native() { build_and_ctest native; }
+suite_native_asan() { build_and_ctest native-asan; }
+
+# The shipping program: a 32-bit GUI program that needs only system DLLs and carries the five
+# resources byte for byte and its manifest.
+suite_win32_exe() {
+  cmake --preset win32 >/dev/null
+  cmake --build --preset win32
+  scripts/check-exe.sh build-win32
+}
+
+suite_payload() {
+  scripts/check-payload.sh build-win32/embedded/RAZEvor.7z
+}
+
+suite_wine() {
+  cmake --preset win64 >/dev/null
+  cmake --build --preset win64
+  scripts/wine-session.sh build-win64/wineprefix ctest --preset win64
+}
+
+suite_gui_smoke() {
+  cmake --build --preset win64 --target QELDuzu inspect
+  tests/smoke/gui-smoke.sh build-win64
+}
+
+suite_fuzz() {
+  tests/fuzz/run.sh "$fuzz_seconds" "$repo/build-fuzz"
+}
+
+scripts/setup.sh || { echo "setup failed"; echo "0 passed, 1 failed"; exit 1; }
+run_suite native suite_native
+run_suite native-asan suite_native_asan
+run_suite win32-exe suite_win32_exe
+run_suite payload suite_payload
+run_suite wine suite_wine
+run_suite gui-smoke suite_gui_smoke
+if [[ -x tests/fuzz/run.sh ]]; then
+  run_suite fuzz suite_fuzz
+fi
+
+((failed == 0)) || echo "failed suites: ${failed_names[*]}"
+echo "$passed passed, $failed failed"
+((failed == 0))
