@@ -1,4 +1,3 @@
-#include "disk/DeviceQueries.h"
 #include "native/options/OptionsBench.h"
 
 namespace qel {
@@ -45,15 +44,6 @@ TEST(GetSevenZipFile, SavesThePayloadInTheCurrentDirectoryAndShowsThePassword) {
     EXPECT_EQ(bench.machine.messageBoxes().back().text,
               u"File saved in ./RAZEvor.7z (Password: tubrisk)");
     EXPECT_TRUE(bench.machine.dialogs().empty());
-}
-
-TEST(GetSevenZipFile, AtADriveRootThePathsDoubleBackslashIsAccepted) {
-    SaveBench bench;
-    bench.machine.setCurrentDir(u"D:\\");
-    bench.machine.addPlainDrive('D', win::DRIVE_FIXED);
-    bench.press();
-    EXPECT_EQ(bench.machine.fileBytes(u"D:\\RAZEvor.7z"), bench.payload);
-    EXPECT_EQ(bench.machine.messageBoxes().size(), 1u);
 }
 
 TEST(GetSevenZipFile, AnUncreatableFileIsShownAndTheProgramKeepsRunning) {
