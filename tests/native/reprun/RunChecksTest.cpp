@@ -21,6 +21,9 @@ struct Refusal {
 };
 
 class Refusals : public ::testing::TestWithParam<Refusal> {};
+void PrintTo(const Refusal& c, std::ostream* os) {
+    *os << c.name;
+}
 
 TEST_P(Refusals, StopBeforeAnythingIsTouched) {
     Bench b;

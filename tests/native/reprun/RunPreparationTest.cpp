@@ -74,6 +74,9 @@ struct Breakdown {
 };
 
 class Breakdowns : public ::testing::TestWithParam<Breakdown> {};
+void PrintTo(const Breakdown& c, std::ostream* os) {
+    *os << c.name;
+}
 
 TEST_P(Breakdowns, ShowTheSupportErrorAndEndTheRun) {
     Bench b;

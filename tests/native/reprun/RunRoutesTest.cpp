@@ -76,6 +76,9 @@ struct ToolChoice {
 };
 
 class ToolChoices : public ::testing::TestWithParam<ToolChoice> {};
+void PrintTo(const ToolChoice& c, std::ostream* os) {
+    *os << c.build << " " << toUtf8(c.gigabytes) << " GB";
+}
 
 // A FAT32 partition above 32 GiB needs the carried formatter; diskpart from build 15063 on.
 TEST_P(ToolChoices, FollowTheBuildAndTheFat32Size) {
@@ -185,6 +188,9 @@ struct Failure {
 };
 
 class Failures : public ::testing::TestWithParam<Failure> {};
+void PrintTo(const Failure& c, std::ostream* os) {
+    *os << c.name;
+}
 
 TEST_P(Failures, ShowTheirMessageLeaveTheDiskAsItGotAndEndTheRun) {
     const Failure& failure = GetParam();
