@@ -25,7 +25,7 @@ void RunRepartition(MainWindow& form);
 
 class RepartitionRun {
 public:
-    explicit RepartitionRun(MainWindow& form);
+    explicit RepartitionRun(MainWindow& form);  // the repartition window (Form2) must exist
     void run();
 
 private:
