@@ -5,6 +5,7 @@
 
 #include "ImageTestSupport.h"
 #include "disk/DeviceQueries.h"
+#include "repartition/RepartitionCommands.h"
 
 namespace qel::image::test {
 namespace {
@@ -117,37 +118,49 @@ TEST_F(ChildProgramsOnImage, SyslinuxWritesTheBootSectorFileAndLeavesTheVolumesO
     EXPECT_EQ(loopsOfImage(), "");
 }
 
+// The program's own shell lines: the shell by its full path, /S /C and the whole line quoted,
+// quoted paths inside it, a work folder whose path holds a blank.
 TEST_F(ChildProgramsOnImage, ShellLinesFormatThroughDiskpartAndWriteTheLogOnlyOnSuccess) {
     makeImage(400, "start=2048, size=409600, type=7\\nstart=411648, type=c\\n");
     ImageMachine machine(options());
     ASSERT_EQ(machine.volumes().size(), 2u);
-    const Text work = *machine.environmentVariable(u"TEMP") + u"\\qelextract";
-    ASSERT_TRUE(forceDirectories(machine, work));
-    const auto diskpartLine = [&](const Text& part, const Text& fs, const Text& label) {
-        return u"cmd.exe /C echo select disk 1^&echo list part^&echo select part " + part +
-               u"^&echo FORMAT FS=" + fs + u" LABEL=\"" + label +
-               u"\" QUICK^&echo exit | C:\\Windows\\Sysnative\\diskpart && echo %errorlevel% > " +
-               work + u"\\disk.log";
-    };
-    EXPECT_EQ(run(machine, diskpartLine(u"2", u"FAT32", u"QEL_UEFI")), 0u);
-    EXPECT_TRUE(machine.fileAttributes(work + u"\\disk.log"));
+    const FormatterPaths paths{ShellProgram(machine), u"C:\\Windows\\Sysnative\\diskpart",
+                               u"C:\\Windows\\Sysnative\\format.com",
+                               *machine.environmentVariable(u"TEMP") + u"\\my temp\\"};
+    ASSERT_TRUE(forceDirectories(machine, paths.workBase + u"qelextract"));
+    const Text diskLog = DiskpartLogPath(paths.workBase);
+
+    EXPECT_EQ(run(machine, DiskpartFormatCommandLine(paths, u"1", 2, u"FAT32", u"QEL_UEFI")), 0u);
+    EXPECT_TRUE(machine.fileAttributes(diskLog));
     EXPECT_EQ(machine.volumeInformation(u"F:\\")->label, u"QEL_UEFI");
     EXPECT_NE(fsckOfPartition(411648).find("clusters"), std::string::npos);
-    EXPECT_TRUE(machine.deleteFile(work + u"\\disk.log"));
+    EXPECT_TRUE(machine.deleteFile(diskLog));
 
-    EXPECT_NE(run(machine, diskpartLine(u"3", u"NTFS", u"RAZEVOR")), 0u);  // no partition 3
-    EXPECT_FALSE(machine.fileAttributes(work + u"\\disk.log"));
+    // No partition 3, or another disk: diskpart fails and the log is not written.
+    EXPECT_NE(run(machine, DiskpartFormatCommandLine(paths, u"1", 3, u"NTFS", u"RAZEVOR")), 0u);
+    EXPECT_NE(run(machine, DiskpartFormatCommandLine(paths, u"0", 1, u"NTFS", u"RAZEVOR")), 0u);
+    EXPECT_FALSE(machine.fileAttributes(diskLog));
 
-    const Text formatNtfs =
-        u"cmd.exe /C C:\\Windows\\Sysnative\\format.com \\\\?\\" + machine.volumes()[0].guid +
-        u" /FS:NTFS /A:4096 /V:RAZEVOR /Q /Y && echo %errorlevel% > " + work + u"\\log1.log";
-    EXPECT_EQ(run(machine, formatNtfs), 0u);
-    EXPECT_EQ(readWholeFile(machine, work + u"\\log1.log"), (Bytes{'0', ' ', '\r', '\n'}));
+    const Text ntfsLog = NtfsFormatLogPath(paths.workBase);
+    EXPECT_EQ(run(machine, FormatNtfsCommandLine(paths, machine.volumes()[0].guid)), 0u);
+    EXPECT_EQ(readWholeFile(machine, ntfsLog), (Bytes{'0', ' ', '\r', '\n'}));
     const auto ntfs = machine.volumeInformation(u"E:\\");
     ASSERT_TRUE(ntfs);
     EXPECT_EQ(ntfs->fileSystem, u"NTFS");
     EXPECT_EQ(ntfs->label, u"RAZEVOR");
     EXPECT_EQ(GetSectorsPerCluster(machine, u"E:"), 8u);
+    EXPECT_TRUE(machine.deleteFile(ntfsLog));
+
+    // A formatter that fails leaves no log; the plain "cmd.exe /C" form is understood as well.
+    EXPECT_NE(run(machine, FormatNtfsCommandLine(paths, u"Volume{00000000-0000-0000-0000-0}")), 0u);
+    EXPECT_FALSE(machine.fileAttributes(ntfsLog));
+    EXPECT_EQ(run(machine,
+                  u"cmd.exe /C C:\\Windows\\System32\\format.com E: /FS:FAT32 /V:PLAIN /Q "
+                  u"/Y && echo %errorlevel% > " +
+                      ntfsLog),
+              0u);
+    EXPECT_TRUE(machine.fileAttributes(ntfsLog));
+    EXPECT_EQ(machine.volumeInformation(u"E:\\")->label, u"PLAIN");
     EXPECT_EQ(loopsOfImage(), "");
 }
 

@@ -40,6 +40,8 @@ protected:
 
 TEST_F(LayoutsOnImage, ANewTableIsWrittenToSectorZeroAndItsVolumesAppearAfterTheUpdate) {
     ImageMachine machine(options());
+    ASSERT_EQ(machine.volumes().size(), 1u);
+    const Text stickVolume = machine.volumes()[0].guid;
     DiskGeometry geometry;
     GetDiskGeometry(machine, u"\\\\.\\PHYSICALDRIVE1", geometry);
     Handle disk = machine.createFile(
@@ -52,13 +54,13 @@ TEST_F(LayoutsOnImage, ANewTableIsWrittenToSectorZeroAndItsVolumesAppearAfterThe
     EXPECT_NE(table.find(sfdiskEntry(fat32Start, 327680) + ", type=c, bootable"), std::string::npos)
         << table;
 
-    // New volumes get the first free letters; the old volume is gone with its letter.
+    // The stick's first volume keeps its name and its letter E:, now on the first partition; the
+    // second volume is new and gets the first free letter.
     ASSERT_EQ(machine.volumes().size(), 2u);
-    EXPECT_EQ(GetVolumeDiskExtent(machine, u"\\\\.\\F:").StartingOffset, kMiB);
-    EXPECT_EQ(GetVolumeDiskExtent(machine, u"\\\\.\\G:").StartingOffset, fat32Start * 512);
-    // E: stays with the old volume, which is gone.
-    EXPECT_EQ(GetVolumeDiskExtent(machine, u"\\\\.\\E:").DiskNumber, kUnknownDiskNumber);
-    EXPECT_EQ(machine.driveType(u"E:\\"), win::DRIVE_NO_ROOT_DIR);
+    EXPECT_EQ(machine.volumes()[0].guid, stickVolume);
+    EXPECT_EQ(GetVolumeDiskExtent(machine, u"\\\\.\\E:").StartingOffset, kMiB);
+    EXPECT_EQ(GetVolumeDiskExtent(machine, u"\\\\.\\" + stickVolume).StartingOffset, kMiB);
+    EXPECT_EQ(GetVolumeDiskExtent(machine, u"\\\\.\\F:").StartingOffset, fat32Start * 512);
 
     // Raw rewrites of sector 0 count only once the table is read again.
     std::array<std::uint8_t, 512> sector{};
@@ -75,6 +77,32 @@ TEST_F(LayoutsOnImage, ANewTableIsWrittenToSectorZeroAndItsVolumesAppearAfterThe
     ASSERT_EQ(machine.volumes().size(), 1u);
     EXPECT_EQ(machine.volumes()[0].partition.offset, fat32Start * 512);
     EXPECT_EQ(machine.volumes()[0].number, 2);  // it keeps its partition number
+    // The stick's volume name now leads to the only partition listed; the second volume is gone.
+    EXPECT_EQ(machine.volumes()[0].guid, stickVolume);
+    EXPECT_EQ(GetDeviceLength(machine, u"\\\\.\\" + stickVolume), 160 * kMiB);
+    EXPECT_EQ(machine.driveType(u"F:\\"), win::DRIVE_NO_ROOT_DIR);
+}
+
+TEST_F(LayoutsOnImage, BeforeBuild15063OnlyTheFirstPartitionListedIsAVolume) {
+    auto o = options();
+    o.version.build = 14393;
+    ImageMachine machine(o);
+    VolumeFunctions functions(machine);
+    functions.LoadVolumeFunctions();
+    // The run takes the stick's letter away first; a removed letter stays removed.
+    ASSERT_TRUE(machine.callDeleteVolumeMountPointA(functions.DeleteVolumeMountPointA, "E:\\"));
+    Handle disk = machine.createFile(
+        u"\\\\.\\PHYSICALDRIVE1", win::GENERIC_READ | win::GENERIC_WRITE, 3, win::OPEN_EXISTING, 0);
+    ASSERT_TRUE(WriteNewPartitionTable(machine, disk, 2, 512, 400 * kMiB, 160 * kMiB));
+    EXPECT_NE(ok("sfdisk -d " + image).find("type=c, bootable"), std::string::npos);
+    const auto names = volumeNames(machine, functions);
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_EQ(
+        GetVolumeDiskExtent(machine, ascii("\\\\.\\" + names[0].substr(4, names[0].size() - 5)))
+            .StartingOffset,
+        kMiB);
+    EXPECT_EQ(machine.driveType(u"E:\\"), win::DRIVE_NO_ROOT_DIR);
+    EXPECT_EQ(machine.driveType(u"F:\\"), win::DRIVE_NO_ROOT_DIR);
 }
 
 TEST_F(LayoutsOnImage, LayoutsOutsideTheDiskOrOverlappingAreRefused) {

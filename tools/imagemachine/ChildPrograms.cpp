@@ -29,6 +29,13 @@ Text trim(TextView text) {
     return Text(text);
 }
 
+// A path as the shell takes it: without the quotes around it.
+Text unquoted(TextView path) {
+    if (path.size() >= 2 && path.front() == u'"' && path.back() == u'"')
+        path = path.substr(1, path.size() - 2);
+    return Text(path);
+}
+
 // Windows' sizes of FAT32 allocation units for a volume of the given length.
 int fat32SectorsPerCluster(std::int64_t length) {
     constexpr std::int64_t MiB = 1 << 20;
@@ -255,11 +262,19 @@ private:
         return 0;
     }
 
-    // cmd.exe /C <commands joined by &&>: each runs only when the one before it succeeded.
+    // cmd.exe [/S] /C <commands joined by &&>: each runs only when the one before it succeeded.
+    // With /S, a quote that opens the commands and the last quote of the line are dropped and
+    // everything between is kept as it stands, quoted paths included.
     std::uint32_t shell(const Text& rest) {
         Text line = trim(rest);
-        if (!equalsIgnoreAsciiCase(line.substr(0, 3), u"/C ")) return 1;
-        line = line.substr(3);
+        const bool dropOuterQuotes = startsWithWord(line, u"/S");
+        if (dropOuterQuotes) line = trim(TextView(line).substr(2));
+        if (!startsWithWord(line, u"/C")) return 1;
+        line = trim(TextView(line).substr(2));
+        if (dropOuterQuotes && line.size() > 1 && line.front() == u'"') {
+            line.erase(line.rfind(u'"'), 1);
+            line.erase(0, 1);
+        }
         std::uint32_t code = 0;
         for (std::size_t start = 0; start <= line.size();) {
             auto end = line.find(u"&&", start);
@@ -282,7 +297,7 @@ private:
             for (auto at = text.find(u"%errorlevel%"); at != Text::npos;
                  at = text.find(u"%errorlevel%"))
                 text.replace(at, 12, decimal(errorLevel));
-            const auto file = m_.locate(trim(TextView(command).substr(arrow + 1)));
+            const auto file = m_.locate(unquoted(trim(TextView(command).substr(arrow + 1))));
             const std::string bytes = toUtf8(text) + "\r\n";
             if (!file || !file->store->write(file->path, Bytes(bytes.begin(), bytes.end())))
                 return 1;
@@ -300,8 +315,8 @@ private:
 
     // echo <line>^&echo <line>… | …\diskpart: diskpart reads the echoed lines.
     std::uint32_t pipeline(const Text& left, const Text& right) {
-        if (fileNameOf(right) != "diskpart" && fileNameOf(right) != "diskpart.exe")
-            return kNotRecognized;
+        const std::string program = fileNameOf(unquoted(right));
+        if (program != "diskpart" && program != "diskpart.exe") return kNotRecognized;
         std::vector<Text> script;
         for (std::size_t start = 0; start <= left.size();) {
             auto end = left.find(u"^&", start);

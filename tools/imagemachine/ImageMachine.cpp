@@ -143,11 +143,21 @@ std::string trimmedLabel(ByteSpan field) {
     return label == "NO NAME" ? "" : label;
 }
 
-Text volumeGuidFor(std::uint32_t signature, std::int64_t offset) {
+// The name of the removable disk's volume at a place (1 for the first partition listed). It
+// depends on the disk and the place only, not on the disk signature or the partition's offset.
+Text removableVolumeName(int place) {
     char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "Volume{%08x-0000-4d51-8000-%012llx}", signature,
-                  static_cast<unsigned long long>(offset));
+    std::snprintf(buffer, sizeof buffer, "Volume{a5e1d15c-%04x-4d51-8000-%012x}",
+                  static_cast<unsigned>(kImageDiskNumber), static_cast<unsigned>(place));
     return ascii(buffer);
+}
+
+// Windows shows every partition of a removable disk as a volume from this build on; earlier
+// builds show only the first partition the table lists.
+constexpr std::uint32_t kFirstBuildWithRemovablePartitions = 15063;
+
+bool holdsVolume(const Partition& p) {
+    return p.type != 0x05 && p.type != 0x0F;  // extended partitions hold no volume
 }
 
 }  // namespace
@@ -193,8 +203,18 @@ void ImageMachine::say(const std::string& line) {
 
 // ---- partitions and volumes --------------------------------------------------------------------
 
-// Re-reads the table as the partition manager does: a partition that keeps its place and size
-// keeps its number; a volume never seen before is given the first free letter from E: on.
+// Re-reads the table as the partition manager and the mount manager do.
+//
+// Partition numbers: a partition that keeps its place and size keeps its number; a new one gets
+// the first free number.
+//
+// Volumes: the image is a removable disk, and Windows names a removable disk's volumes by the
+// disk and their place on it, not (as on fixed disks) by the disk signature and the partition's
+// offset. So the stick's first volume keeps its name and its drive letter when the stick is
+// given a new table, or when sector 0 is rewritten to list another partition: the
+// name then leads to whichever partition the table lists first. Before build 15063 that first
+// partition is the disk's only volume. A volume name never seen before gets the first free
+// letter from E: on; a letter that was removed stays removed.
 void ImageMachine::rescanPartitions() {
     releaseStores();
     table_ = disk_.readTable();
@@ -207,16 +227,20 @@ void ImageMachine::rescanPartitions() {
             used.insert(it->second);
         }
     }
+    const bool everyPartition = options_.version.build >= kFirstBuildWithRemovablePartitions;
     volumes_.clear();
     for (const auto& p : table_.partitions) {
-        if (p.type == 0x05 || p.type == 0x0F) continue;  // extended partitions hold no volume
+        if (!holdsVolume(p)) continue;
         auto& number = numbers[{p.offset, p.length}];
         if (number == 0) {
             number = 1;
             while (used.count(number)) ++number;
             used.insert(number);
         }
-        volumes_.push_back({volumeGuidFor(table_.signature, p.offset), number, p});
+        if (everyPartition || volumes_.empty()) {
+            const int place = static_cast<int>(volumes_.size()) + 1;
+            volumes_.push_back({removableVolumeName(place), number, p});
+        }
     }
     partitionNumbers_ = numbers;
     for (const auto& v : volumes_) {
@@ -264,13 +288,16 @@ Text ImageMachine::fileSystemOf(const ImageVolume& volume) {
     return ascii(fileSystemOfBootSector(sector));
 }
 
+// A volume's store lasts while its name leads to the same file system on the same partition.
 FileStore* ImageMachine::storeOf(const ImageVolume& volume) {
     const std::string fs = toUtf8(fileSystemOf(volume));
-    auto& slot = stores_[volume.guid];
-    if (slot.second && slot.first == fs) return slot.second.get();
-    if (slot.second) slot.second->release();
-    slot.first = fs;
     const auto& p = volume.partition;
+    const std::string identity =
+        fs + "@" + std::to_string(p.offset) + "+" + std::to_string(p.length);
+    auto& slot = stores_[volume.guid];
+    if (slot.second && slot.first == identity) return slot.second.get();
+    if (slot.second) slot.second->release();
+    slot.first = identity;
     if (fs == "FAT32" || fs == "FAT")
         slot.second = std::make_unique<FatStore>(disk_.path(), p.offset);
     else if (fs == "NTFS")

@@ -1,9 +1,10 @@
 // The program's seam on Linux over one disk image file, behaving as Windows would for this
-// program: the image is the removable disk \\.\PHYSICALDRIVE1, each of its partitions a volume
-// with a drive letter from E: on, drive C: a host folder. Files on the image's volumes live in
-// their real file systems (mtools for FAT, ntfs-3g for NTFS). Windows' own programs and the
-// program's carried tools are stood in for by Linux programs (see the child programs below).
-// Dialogs are answered from the options and printed; windows and controls live in memory.
+// program: the image is the removable disk \\.\PHYSICALDRIVE1, its partitions volumes named by
+// their place on the disk, with drive letters from E: on; drive C: is a host folder. Files on the
+// image's volumes live in their real file systems (mtools for FAT, ntfs-3g for NTFS). Windows' own
+// programs and the program's carried tools are stood in for by Linux programs (see the child
+// programs below). Dialogs are answered from the options and printed; windows and controls live in
+// memory.
 #pragma once
 
 #include <deque>
@@ -38,7 +39,7 @@ struct ImageMachineOptions {
 
 // A volume of the image: one partition, its identity as Windows names it.
 struct ImageVolume {
-    Text guid;       // "Volume{…}", without prefix
+    Text guid;       // "Volume{…}", without prefix; the same for the same place on the disk
     int number = 0;  // the partition number the partition manager gave it
     Partition partition;
 };
@@ -227,7 +228,8 @@ private:
     std::map<std::pair<std::int64_t, std::int64_t>, int> partitionNumbers_;
     std::map<char, Text> letters_;  // drive letter → volume GUID name
     std::set<Text> seenVolumes_;
-    std::map<Text, std::pair<std::string, std::unique_ptr<FileStore>>> stores_;  // by GUID
+    // By volume name: what the store was made for (file system and partition) and the store.
+    std::map<Text, std::pair<std::string, std::unique_ptr<FileStore>>> stores_;
     std::map<std::uintptr_t, OpenHandle> handles_;
     std::map<std::uintptr_t, Process> processes_;
     std::map<std::uintptr_t, Text> keys_;
