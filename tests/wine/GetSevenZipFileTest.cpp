@@ -46,12 +46,26 @@ void CALLBACK closeMessageBox(HWND, UINT, UINT_PTR, DWORD) {
     PostMessageW(box, WM_COMMAND, IDOK, 0);
 }
 
+// Makes a folder the process's current directory for as long as it lives.
+class CurrentDirectory {
+public:
+    explicit CurrentDirectory(const Text& folder) {
+        GetCurrentDirectoryW(MAX_PATH, previous_);
+        SetCurrentDirectoryW(win32::wide(folder));
+    }
+    ~CurrentDirectory() { SetCurrentDirectoryW(previous_); }
+    CurrentDirectory(const CurrentDirectory&) = delete;
+    CurrentDirectory& operator=(const CurrentDirectory&) = delete;
+
+private:
+    wchar_t previous_[MAX_PATH] = {};
+};
+
 TEST(Win32GetSevenZipFile, WritesThePayloadIntoTheCurrentDirectoryAndShowsThePassword) {
     Win32Platform sys;
     TempFolder folder;
-    wchar_t previous[MAX_PATH] = {};
-    GetCurrentDirectoryW(MAX_PATH, previous);
-    ASSERT_TRUE(SetCurrentDirectoryW(win32::wide(folder.path())));
+    const CurrentDirectory current(folder.path());
+    ASSERT_EQ(sys.currentDirectory(), folder.path());
 
     MainWindow window(sys);
     window.create();
@@ -75,7 +89,6 @@ TEST(Win32GetSevenZipFile, WritesThePayloadIntoTheCurrentDirectoryAndShowsThePas
     }
     KillTimer(nullptr, timer);
     seen = nullptr;
-    SetCurrentDirectoryW(previous);
 }
 
 }  // namespace
