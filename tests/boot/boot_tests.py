@@ -293,6 +293,9 @@ def main():
     parser.add_argument("tests", nargs="*", help="names of the tests to run (default: all)")
     args = parser.parse_args()
 
+    unknown = set(args.tests) - {t.__name__ for t in TESTS}
+    if unknown:
+        parser.error(f"no such test: {', '.join(sorted(unknown))}")
     selected = [t for t in TESTS if not args.tests or t.__name__ in args.tests]
     program = Program(os.path.abspath(args.headless), os.path.abspath(args.payload),
                       os.path.join(args.work, "program"))
@@ -305,18 +308,19 @@ def main():
         case = Case(name, program, args.work)
         try:
             test(case)
-        except (CheckFailed, MachineError) as problem:
-            outcome = f"FAIL: {problem}"
+            problem = None
+        except (CheckFailed, MachineError) as found:
+            problem = str(found)
         except Exception:  # a fault of the harness itself still counts as a failure
-            outcome = "FAIL:\n" + traceback.format_exc()
-        else:
-            outcome = "PASS"
-        if outcome == "PASS":
+            problem = traceback.format_exc()
+        seconds = time.monotonic() - started
+        if problem is None:
             passed += 1
+            print(f"  PASS ({seconds:.1f} s)", flush=True)
         else:
             failed += 1
+            print(f"  FAIL ({seconds:.1f} s): {problem}", flush=True)
         all_boots += [(f"{name}: {label}", seconds) for label, seconds in case.boot_times]
-        print(f"  {outcome} ({time.monotonic() - started:.1f} s)", flush=True)
 
     if all_boots:
         print("boot times:")

@@ -40,15 +40,17 @@ class Program:
         for name in PLACEHOLDER_RESOURCES:
             argv += ["--resource", f"{name}={os.path.join(self.work_dir, name)}"]
         output, code = run(argv + list(options), check=False)
-        with open(stick.path + ".run.log", "w") as log:
+        log_path = stick.path + ".run.log"
+        with open(log_path, "w") as log:
             log.write(output)
-        return output, code
+        ending = "\n".join(output.splitlines()[-12:])
+        return output, code, f"(the run's end; all of it in {log_path}):\n{ending}"
 
     def extract(self, stick, bootloader=True):
         """The extraction run on the stick's first volume, which must end by starting the
         companion application."""
-        output, code = self._run(stick, [] if bootloader else ["--no-bootloader"])
-        expect(code == 0, f"the extraction run did not complete:\n{output}")
+        output, code, ending = self._run(stick, [] if bootloader else ["--no-bootloader"])
+        expect(code == 0, f"the extraction run did not complete {ending}")
         return output
 
     def autopartition(self, stick, layout, fat32_megabytes=None, clean_disk=False):
@@ -57,6 +59,6 @@ class Program:
             options += ["--fat32-size", str(fat32_megabytes), "--fat32-unit", "MB"]
         if clean_disk:
             options.append("--clean-disk")
-        output, code = self._run(stick, options)
-        expect(code == 0, f"the AutoPartition run did not complete:\n{output}")
+        output, code, ending = self._run(stick, options)
+        expect(code == 0, f"the AutoPartition run did not complete {ending}")
         return output
