@@ -277,6 +277,8 @@ def autopartition_ntfs_and_fat32(case):
     expect(stick.fat_file(fat32, "/EFI/BOOT/EFIPART") == b"\r\n", "EFIPART is not one empty line")
     expect(stick.ntfs_file(ntfs, MENU_FILE) == CLOVER_BLOCK, "the NTFS volume's menu differs")
     expect(stick.ntfs_file(ntfs, "/autorun.inf") == AUTORUN, "autorun.inf on NTFS differs")
+    # GRUB starts from the NTFS volume (msdos1); the Clover entry must find its sector elsewhere.
+    expect(stick.ntfs_file(ntfs, "/EFI/CLOVER/CloverLegacy") is None, "CloverLegacy on NTFS")
 
     case.boot(stick, "menu on NTFS", (CLOVER_ENTRY,), absent=(SYSLINUX_ENTRY,))
     case.boot(stick, "Clover entry", (CLOVER_ENTRY,), key="l", then=(CLOVER_SECTOR_LINE,))
