@@ -1,34 +1,13 @@
 // The program's own extraction run, started by qel-headless on an image, leaves a populated
 // drive that the Linux tools accept.
-#include "ImageTestSupport.h"
+#include "HeadlessTestSupport.h"
 
 #ifdef QEL_HEADLESS_PROGRAM
 
 namespace qel::image::test {
 namespace {
 
-class HeadlessRun : public ImageTest {
-protected:
-    std::string driveC = folder.path() + "/drive-c";
-    std::string resources = folder.path() + "/resources";
-
-    void SetUp() override {
-        ok("mkdir -p " + driveC + " " + resources + "/tree/QEL/Tools " + resources +
-           "/tree/EFI/BOOT");
-        ok("cd " + resources +
-           "/tree && echo icon > QEL/razevor.ico && echo companion > "
-           "QELCreator.exe && 7zz a -ptubrisk ../RAZEvor.7z QEL EFI QELCreator.exe >/dev/null");
-        for (const char* name : {"7zG", "7zDLL", "7zVI", "f32"})
-            ok("echo " + std::string(name) + " > " + resources + "/" + name);
-    }
-    HostResult headless(const std::string& extra) {
-        std::string line = std::string(QEL_HEADLESS_PROGRAM) + " --image " + image +
-                           " --host-folder " + driveC + " --payload " + resources + "/RAZEvor.7z";
-        for (const char* name : {"7zG", "7zDLL", "7zVI", "f32"})
-            line += " --resource " + std::string(name) + "=" + resources + "/" + name;
-        return sh(line + " " + extra);
-    }
-};
+class HeadlessRun : public HeadlessTest {};
 
 TEST_F(HeadlessRun, ExtractionFillsTheChosenVolumeAndEndsTheProgram) {
     makeImage(100, "start=2048, type=c, bootable\\n");
@@ -47,10 +26,7 @@ TEST_F(HeadlessRun, ExtractionFillsTheChosenVolumeAndEndsTheProgram) {
     EXPECT_EQ(ok(mtools("mattrib", 2048) + "::/autorun.inf").substr(0, 13), "      H      ");
     EXPECT_NE(ok(mtools("mdir", 2048) + "-b ::/QEL").find("::/QEL/Menu/"), std::string::npos);
     EXPECT_NE(ok("7zz l " + image).find("QELCreator.exe"), std::string::npos);
-    EXPECT_EQ(sh("dev=$(losetup --find --show --offset 1048576 " + image +
-                 ") && fsck.fat -n $dev; rc=$?; losetup -d $dev; exit $rc")
-                  .exitCode,
-              0);
+    EXPECT_EQ(fsckFat(2048).exitCode, 0);
     // The work folder is gone again.
     EXPECT_EQ(ok("find " + driveC + " -iname qelextract"), "");
 }

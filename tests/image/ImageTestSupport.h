@@ -54,6 +54,13 @@ protected:
         o.imagePath = image;
         return o;
     }
+    // fsck.fat -n on the FAT file system at a sector (to the image's end when sectors is 0).
+    HostResult fsckFat(std::int64_t startSector, std::int64_t sectors = 0) {
+        const std::string limit =
+            sectors == 0 ? "" : " --sizelimit " + std::to_string(sectors * 512);
+        return sh("dev=$(losetup --find --show --offset " + std::to_string(startSector * 512) +
+                  limit + " " + image + ") && fsck.fat -n $dev; rc=$?; losetup -d $dev; exit $rc");
+    }
     // Loop devices still attached to the image (every path must detach them).
     std::string loopsOfImage() { return sh("losetup -j " + image).output; }
 };
