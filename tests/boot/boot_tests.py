@@ -86,12 +86,14 @@ class Case:
         stick.format_fat32(stick.partitions()[0], label)
         return stick
 
-    def boot(self, stick, label, texts, key=None, then=(), absent=(), settle=0.0, budget=None):
+    def boot(self, stick, label, texts, key=None, then=(), absent=(), settle=0.0, budget=None,
+             machine_class=QemuMachine):
         """Boots the stick until every text of `texts` is on the screen; then presses `key` and
         waits for every text of `then`; then, after `settle` seconds, no text of `absent` may be
-        on the screen. Returns the last screen's rows."""
+        on the screen. Returns the last screen's rows. `machine_class` makes the machine from
+        the image, a work folder and the budget (a BIOS PC by default)."""
         work = os.path.join(self.dir, "qemu-" + label.replace(" ", "-"))
-        with QemuMachine(stick.path, work, budget or BOOT_BUDGET) as machine:
+        with machine_class(stick.path, work, budget or BOOT_BUDGET) as machine:
             rows = self._wait(machine, label, texts)
             if key:
                 machine.sendkey(key)
@@ -287,18 +289,18 @@ def autopartition_ntfs_and_fat32(case):
 # ---- running ---------------------------------------------------------------------------------
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+def main(tests=TESTS, description=__doc__):
+    parser = argparse.ArgumentParser(description=description.splitlines()[0])
     parser.add_argument("--headless", required=True, help="the qel-headless program")
     parser.add_argument("--payload", required=True, help="the payload archive RAZEvor.7z")
     parser.add_argument("--work", required=True, help="a folder for images and logs")
     parser.add_argument("tests", nargs="*", help="names of the tests to run (default: all)")
     args = parser.parse_args()
 
-    unknown = set(args.tests) - {t.__name__ for t in TESTS}
+    unknown = set(args.tests) - {t.__name__ for t in tests}
     if unknown:
         parser.error(f"no such test: {', '.join(sorted(unknown))}")
-    selected = [t for t in TESTS if not args.tests or t.__name__ in args.tests]
+    selected = [t for t in tests if not args.tests or t.__name__ in args.tests]
     program = Program(os.path.abspath(args.headless), os.path.abspath(args.payload),
                       os.path.join(args.work, "program"))
     passed = failed = 0

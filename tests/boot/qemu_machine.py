@@ -74,7 +74,16 @@ class QemuMachine:
         os.makedirs(self.work_dir, exist_ok=True)
         self._socket_dir = tempfile.mkdtemp(prefix="qel-qemu-")
         socket_path = os.path.join(self._socket_dir, "monitor.sock")
-        argv = [
+        self._process = subprocess.Popen(
+            self.qemu_argv(socket_path),
+            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+        )
+        self._started = time.monotonic()
+        self._connect(socket_path)
+
+    def qemu_argv(self, socket_path):
+        """QEMU's command line: a BIOS PC booting the image from its first IDE disk."""
+        return [
             "qemu-system-i386", "-machine", "pc", "-accel", "tcg", "-m", "128",
             "-display", "none", "-vga", "std",
             "-drive", f"file={self.image},format=raw,if=ide,index=0,snapshot=on",
@@ -82,11 +91,6 @@ class QemuMachine:
             "-serial", f"file:{self.serial_log}",
             "-monitor", f"unix:{socket_path},server,nowait",
         ]
-        self._process = subprocess.Popen(
-            argv, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT
-        )
-        self._started = time.monotonic()
-        self._connect(socket_path)
 
     def _connect(self, socket_path):
         deadline = time.monotonic() + 10
