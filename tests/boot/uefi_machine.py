@@ -44,14 +44,18 @@ class UefiMachine(QemuMachine):
         super().start()
 
     def qemu_argv(self, socket_path):
+        # QEMU reads a comma inside an option's value as two commas.
+        firmware, variables, image = (
+            path.replace(",", ",,") for path in (self.firmware, self.vars_copy, self.image)
+        )
         machine = "q35,smm=on" if self.secure_boot else "q35"
         secure = ["-global", "driver=cfi.pflash01,property=secure,value=on"]
         return [
             "qemu-system-x86_64", "-machine", machine, "-accel", "tcg", "-m", "256",
             *(secure if self.secure_boot else []),
-            "-drive", f"if=pflash,format=raw,unit=0,readonly=on,file={self.firmware}",
-            "-drive", f"if=pflash,format=raw,unit=1,file={self.vars_copy}",
-            "-drive", f"file={self.image},format=raw,snapshot=on,if=none,id=stick",
+            "-drive", f"if=pflash,format=raw,unit=0,readonly=on,file={firmware}",
+            "-drive", f"if=pflash,format=raw,unit=1,file={variables}",
+            "-drive", f"file={image},format=raw,snapshot=on,if=none,id=stick",
             "-device", "qemu-xhci", "-device", "usb-storage,drive=stick,bootindex=0",
             "-display", "none", "-vga", "std", "-no-reboot", "-nic", "none",
             "-serial", f"file:{self.serial_log}",

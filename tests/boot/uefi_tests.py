@@ -89,7 +89,7 @@ def without_the_module_folder_grub_names_the_missing_modules(case):
 def unsigned_grub_is_refused_under_secure_boot_only(case):
     stick, partition = extracted_stick(case)
     stick.put_fat_file(partition, "/EFI/BOOT/grubx64.efi", unsigned_grub_image())
-    case.boot(stick, "unsigned Grub2, Secure Boot", (SECURITY_VIOLATION,), settle=2.0,
+    case.boot(stick, "unsigned Grub2 under Secure Boot", (SECURITY_VIOLATION,), settle=2.0,
               absent=(MENU_TITLE,), machine_class=uefi(True))
     # The same image is sound: without Secure Boot it brings up the drive's menu.
     boot_uefi_menu(case, stick, "unsigned Grub2", secure_boot=False)
