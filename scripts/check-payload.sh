@@ -63,6 +63,12 @@ expect_file QEL/Tools/syslinux/syslinux/syslinux64.exe
 expect_file QEL/Tools/syslinux/syslinux/ldlinux.c32
 expect_file QEL/Tools/Clover/boot1f32 512
 expect_file QEL/Tools/Clover/boot7
+# The UEFI boot chain: signed shim, signed Grub2, its hand-over to the menu, the UEFI modules.
+expect_file EFI/BOOT/BOOTX64.EFI
+expect_file EFI/BOOT/grubx64.efi
+expect_file EFI/debian/grub.cfg
+expect_file QEL/grub/x86_64-efi/normal.mod
+expect_file QEL/grub/x86_64-efi/moddep.lst
 
 # Files the program writes on the drive itself (Windows names: any case).
 while read -r _ _ _ path; do
