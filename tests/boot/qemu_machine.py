@@ -83,10 +83,11 @@ class QemuMachine:
 
     def qemu_argv(self, socket_path):
         """QEMU's command line: a BIOS PC booting the image from its first IDE disk."""
+        image = self.image.replace(",", ",,")  # a doubled comma is one inside -drive's value
         return [
             "qemu-system-i386", "-machine", "pc", "-accel", "tcg", "-m", "128",
             "-display", "none", "-vga", "std",
-            "-drive", f"file={self.image},format=raw,if=ide,index=0,snapshot=on",
+            "-drive", f"file={image},format=raw,if=ide,index=0,snapshot=on",
             "-boot", "c", "-no-reboot", "-nic", "none",
             "-serial", f"file:{self.serial_log}",
             "-monitor", f"unix:{socket_path},server,nowait",
