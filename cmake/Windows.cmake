@@ -69,3 +69,21 @@ if(QEL_BUILD_TESTS AND CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64"
   target_link_options(inspect PRIVATE -municode)
   target_link_libraries(inspect PRIVATE user32)
 endif()
+
+# The GUI tests' helpers: a control locator for clicks with real input, and the real main window
+# with the AutoPartition window opened over a fixed list of removable disks (run under Wine).
+if(QEL_BUILD_TESTS AND CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64"
+   AND EXISTS ${CMAKE_SOURCE_DIR}/tests/smoke/GuiProbe.cpp)
+  add_executable(gui-probe ${CMAKE_SOURCE_DIR}/tests/smoke/GuiProbe.cpp)
+  target_compile_definitions(gui-probe PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
+  target_link_options(gui-probe PRIVATE -municode)
+  target_link_libraries(gui-probe PRIVATE user32)
+endif()
+if(QEL_BUILD_TESTS AND CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64"
+   AND EXISTS ${CMAKE_SOURCE_DIR}/tests/smoke/RepartitionShow.cpp)
+  add_executable(repartition-show ${CMAKE_SOURCE_DIR}/tests/smoke/RepartitionShow.cpp)
+  target_compile_definitions(repartition-show PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
+  target_link_options(repartition-show PRIVATE -municode)
+  target_link_libraries(repartition-show PRIVATE qel_win32 qel_core)
+  qel_add_resources(repartition-show)
+endif()

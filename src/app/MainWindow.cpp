@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <exception>
 
@@ -51,6 +52,26 @@ int mulDiv(int value, int numerator, int denominator) {
     const std::int64_t magnitude = (product < 0 ? -product : product) + denominator / 2;
     const auto rounded = static_cast<int>(magnitude / denominator);
     return product < 0 ? -rounded : rounded;
+}
+
+// Right-aligned labels size themselves to their caption, as labels of the designed window do: a
+// caption wider than the designed rectangle widens it to the left, so that its right edge stays;
+// a caption that fits keeps the designed width. Top and height stay as they are.
+void fitRightAlignedLabel(MainWindow& form, const DesignedControl& designed) {
+    const ControlId label = form.*designed.field;
+    const int designedWidth = form.scaledPixels(designed.rect.width);
+    const int designedRight = form.scaledPixels(designed.rect.left) + designedWidth;
+    Rect rect = form.sys.bounds(label);
+    rect.width = std::max(designedWidth, form.sys.textWidth(label, form.sys.caption(label)));
+    rect.left = designedRight - rect.width;
+    form.sys.setBounds(label, rect);
+}
+
+// The language link and the version label, fitted after every change of the captions.
+void fitCaptionLabels(MainWindow& form) {
+    for (const auto& designed : kDesignedControls)
+        if (designed.kind == ControlKind::Label && designed.align == TextAlign::Right)
+            fitRightAlignedLabel(form, designed);
 }
 
 }  // namespace
@@ -288,6 +309,7 @@ void MainWindow::Label3Click() {
     sys.setCaption(CheckBox2, captions.checkBox2);
     sys.setCaption(CheckBox3, captions.checkBox3);
     sys.setCaption(CheckBox1, texts.lautoformat);
+    fitCaptionLabels(*this);
 }
 
 }  // namespace qel

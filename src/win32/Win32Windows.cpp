@@ -68,12 +68,22 @@ void registerWindowClass() {
     static_cast<void>(atom);
 }
 
+// A label that is both word-wrapped and vertically centred is drawn by the window itself
+// (SS_CENTERIMAGE would turn its wrapping off): see drawWrappedCentredLabel.
+bool drawnByWindow(const ControlSpec& spec) {
+    return spec.kind == ControlKind::Label && spec.wordWrap && spec.verticallyCentred;
+}
+
 DWORD labelStyle(const ControlSpec& spec) {
     DWORD style = spec.align == TextAlign::Centre  ? SS_CENTER
                   : spec.align == TextAlign::Right ? SS_RIGHT
                   : spec.wordWrap                  ? SS_LEFT
                                                    : SS_LEFTNOWORDWRAP;
-    if (spec.verticallyCentred) style |= SS_CENTERIMAGE;
+    if (drawnByWindow(spec)) {
+        style = SS_OWNERDRAW;
+    } else if (spec.verticallyCentred) {
+        style |= SS_CENTERIMAGE;
+    }
     if (spec.handCursor) style |= SS_NOTIFY;  // a link label reports its clicks
     return style;
 }
@@ -116,6 +126,28 @@ Text windowText(HWND hwnd) {
     std::vector<wchar_t> buffer(static_cast<std::size_t>(length) + 1);
     const int copied = GetWindowTextW(hwnd, buffer.data(), length + 1);
     return fromWide(buffer.data(), static_cast<std::size_t>(std::max(copied, 0)));
+}
+
+// Draws a word-wrapped label with its lines centred vertically in the control, in its font and
+// colour on the face colour.
+void drawWrappedCentredLabel(const DRAWITEMSTRUCT& item, const ControlSpec& spec) {
+    const HDC dc = item.hDC;
+    FillRect(dc, &item.rcItem, GetSysColorBrush(COLOR_BTNFACE));
+    const auto font = reinterpret_cast<HFONT>(SendMessageW(item.hwndItem, WM_GETFONT, 0, 0));
+    const HGDIOBJ previous = SelectObject(dc, font);
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(
+        dc, (item.itemState & ODS_DISABLED) != 0 ? GetSysColor(COLOR_GRAYTEXT) : spec.font.color);
+    const UINT format = DT_WORDBREAK | (spec.align == TextAlign::Centre  ? DT_CENTER
+                                        : spec.align == TextAlign::Right ? DT_RIGHT
+                                                                         : DT_LEFT);
+    const Text text = windowText(item.hwndItem);
+    RECT lines = item.rcItem;
+    DrawTextW(dc, wide(text), -1, &lines, format | DT_CALCRECT);
+    RECT box = item.rcItem;
+    box.top += std::max<LONG>(0, (box.bottom - box.top - (lines.bottom - lines.top)) / 2);
+    DrawTextW(dc, wide(text), -1, &box, format);
+    SelectObject(dc, previous);
 }
 
 class WindowDc {
@@ -340,6 +372,14 @@ bool Win32Platform::Ui::handleMessage(HWND hwnd, UINT message, WPARAM wParam, LP
             SetTextColor(dc, control->spec.font.color);
             SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
             result = reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+            return true;
+        }
+        case WM_DRAWITEM: {
+            const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+            const Control* control = controlOf(item->hwndItem);
+            if (control == nullptr || !drawnByWindow(control->spec)) return false;
+            drawWrappedCentredLabel(*item, control->spec);
+            result = TRUE;
             return true;
         }
         case WM_SETCURSOR: {
