@@ -4,7 +4,8 @@
 #   native        native build (Debug) and its CTest tests
 #   native-asan   the same under AddressSanitizer and UndefinedBehaviorSanitizer
 #   win32-exe     the shipping 32-bit QELDuzu.exe: kind, imports, resources
-#   payload       the payload archive: contract paths, encryption, forbidden files
+#   payload       the payload archive: contract paths, encryption, forbidden files; its Grub2
+#                 menu and boot sector booted in QEMU
 #   wine          the x86_64 build and its CTest tests under Wine
 #   gui-smoke     the x86_64 program's window under Wine
 #   fuzz          the fuzz targets for a bounded time, when the project has any
@@ -49,6 +50,7 @@ suite_win32_exe() {
 
 suite_payload() {
   scripts/check-payload.sh build-win32/embedded/RAZEvor.7z
+  tests/smoke/payload-boot.sh build-win32/embedded/RAZEvor.7z
 }
 
 suite_wine() {
