@@ -5,7 +5,7 @@
 #    rectangles against the designed layout at 96 DPI (after the window's sizing rule), the
 #    Vietnamese captions, E:\ in the drive chooser; a click on the language link, then the English
 #    captions. 2. The AutoPartition window in each language (repartition-show.exe feeds it a fixed
-#    list of removable disks). Screenshots and read-backs go to <build>/smoke/gui-windows/.
+#    list of removable disks). Screenshots and read-backs go to <build>/smoke-windows/.
 # Runs in a Wine prefix of its own (<build>/wineprefix-gui): a removable E: and a font substitute
 # for Vietnamese in titles and message dialogs, which the other Wine tests do not want.
 set -euo pipefail
@@ -20,7 +20,7 @@ fi
 for program in QELDuzu.exe inspect.exe gui-probe.exe repartition-show.exe; do
   [[ -f "$build/$program" ]] || { echo "gui-windows: $build/$program is not built" >&2; exit 1; }
 done
-out="$build/smoke/gui-windows"
+out="$build/smoke-windows"  # beside gui-smoke.sh's smoke/, which that test empties
 rm -rf "$out"
 mkdir -p "$out/stick"
 cd "$out"
