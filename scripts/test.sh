@@ -8,6 +8,9 @@
 #                 menu and boot sector booted in QEMU
 #   wine          the x86_64 build and its CTest tests under Wine
 #   gui-smoke     the x86_64 program's window under Wine
+#   gui-windows   the program's windows under Wine in both languages, against the designed layout
+#   boot          sticks made by the program's own runs on disk images, booted in QEMU (BIOS)
+#   boot-uefi     the same sticks booted under UEFI, Secure Boot off and on
 #   fuzz          the fuzz targets for a bounded time, when the project has any
 set -uo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
@@ -21,7 +24,9 @@ failed_names=()
 run_suite() {  # <name> <function>
   local name="$1" started=$SECONDS
   echo "=== $name"
-  if (set -e; "$2"); then
+  # Not inside an "if": there, "set -e" would be ignored and a failed build could pass.
+  (set -e; "$2")
+  if (($? == 0)); then
     passed=$((passed + 1))
     echo "=== $name passed ($((SECONDS - started)) s)"
   else
@@ -64,6 +69,19 @@ suite_gui_smoke() {
   tests/smoke/gui-smoke.sh build-win64
 }
 
+suite_gui_windows() {
+  cmake --build --preset win64 --target QELDuzu inspect gui-probe repartition-show
+  tests/smoke/gui-windows.sh build-win64
+}
+
+# The boot tests drive the native build's headless runner with the shipping payload.
+suite_boot() {
+  tests/boot/run-boot-tests.sh build-native build-win32/embedded/RAZEvor.7z
+}
+suite_boot_uefi() {
+  tests/boot/run-uefi-tests.sh build-native build-win32/embedded/RAZEvor.7z
+}
+
 suite_fuzz() {
   tests/fuzz/run.sh "$fuzz_seconds" "$repo/build-fuzz"
 }
@@ -75,9 +93,14 @@ run_suite win32-exe suite_win32_exe
 run_suite payload suite_payload
 run_suite wine suite_wine
 run_suite gui-smoke suite_gui_smoke
-if [[ -x tests/fuzz/run.sh ]]; then
-  run_suite fuzz suite_fuzz
-fi
+# Suites of other parts of the project, run when present.
+optional_suite() {  # <name> <function> <script it needs>
+  if [[ -x "$3" ]]; then run_suite "$1" "$2"; fi
+}
+optional_suite gui-windows suite_gui_windows tests/smoke/gui-windows.sh
+optional_suite boot suite_boot tests/boot/run-boot-tests.sh
+optional_suite boot-uefi suite_boot_uefi tests/boot/run-uefi-tests.sh
+optional_suite fuzz suite_fuzz tests/fuzz/run.sh
 
 ((failed == 0)) || echo "failed suites: ${failed_names[*]}"
 echo "$passed passed, $failed failed"
