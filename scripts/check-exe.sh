@@ -29,7 +29,8 @@ done < <(objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p')
 # The resources, read back from the program.
 resources="$(mktemp -d)"
 trap 'rm -rf "$resources"' EXIT
-7zz x -y -bso0 -bsp0 -o"$resources" "$exe" '.rsrc/*' >/dev/null
+# Read as a PE file: 7-Zip would otherwise open the payload archive found inside it.
+7zz x -tPE -y -bso0 -bsp0 -o"$resources" "$exe" '.rsrc/*' >/dev/null
 payload="$(sed -n 's/^QEL_PAYLOAD:FILEPATH=//p' "$build/CMakeCache.txt")"
 formatter="$build/tools/fat32format/fat32format.exe"
 [[ -f "$formatter" ]] || formatter="$build/tools/f32-missing/f32-missing.exe"

@@ -28,7 +28,8 @@ if [[ "$actual_sha256" != "$expected_sha256" ]]; then
 fi
 
 rm -rf "$out_dir/win"
-tar -xzf "$tarball" -C "$out_dir" --strip-components=1 package/win/ia32 package/win/x64
+# Unpacked files take the time of unpacking, so the build sees them as newer than this script.
+tar -xzf "$tarball" -C "$out_dir" --touch --strip-components=1 package/win/ia32 package/win/x64
 for arch in ia32 x64; do
   for file in 7z.exe 7z.dll; do
     [[ -s "$out_dir/win/$arch/$file" ]] || { echo "fetch-7zip.sh: win/$arch/$file missing" >&2; exit 1; }
