@@ -19,4 +19,8 @@ source "$repo/cmake/wine-env.sh"
 
 "$WINESERVER" -p
 trap '"$WINESERVER" -k 2>/dev/null || true' EXIT
+# Wine starts its own long-lived helper programs (services, the desktop) from the first program
+# of a session, and they inherit that program's output. Start them here with no output attached,
+# so that a test runner reading a test's output is not kept waiting by them until the session ends.
+"$WINELOADER" cmd.exe /c exit 0 </dev/null >/dev/null 2>&1 || true
 "$@"
