@@ -63,8 +63,8 @@ endif()
 
 # The GUI smoke test's inspector, which prints a window's controls as text (run under Wine).
 if(QEL_BUILD_TESTS AND CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64"
-   AND EXISTS ${CMAKE_SOURCE_DIR}/tests/smoke/Inspect.cpp)
-  add_executable(inspect ${CMAKE_SOURCE_DIR}/tests/smoke/Inspect.cpp)
+   AND EXISTS ${CMAKE_SOURCE_DIR}/tests/smoke/ControlList.cpp)
+  add_executable(inspect ${CMAKE_SOURCE_DIR}/tests/smoke/ControlList.cpp)
   target_compile_definitions(inspect PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
   target_link_options(inspect PRIVATE -municode)
   target_link_libraries(inspect PRIVATE user32)

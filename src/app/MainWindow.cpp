@@ -99,22 +99,22 @@ void MainWindow::create() {
     Form1 = sys.createWindow(window);
 
     for (const auto& designed : kDesignedControls) {
-        ControlSpec spec;
-        spec.kind = designed.kind;
-        spec.caption = designed.caption;
-        spec.rect = {scaled(designed.rect.left), scaled(designed.rect.top),
-                     scaled(designed.rect.width), scaled(designed.rect.height)};
-        spec.font.height = scaled(kControlFontHeight);
-        spec.font.ansiCharset = designed.ansiCharset;
-        spec.tabOrder = designed.tabOrder;
-        spec.align = designed.align;
+        ControlSpec params;
+        params.kind = designed.kind;
+        params.caption = designed.caption;
+        params.rect = {scaled(designed.rect.left), scaled(designed.rect.top),
+                       scaled(designed.rect.width), scaled(designed.rect.height)};
+        params.font.height = scaled(kControlFontHeight);
+        params.font.ansiCharset = designed.ansiCharset;
+        params.tabOrder = designed.tabOrder;
+        params.align = designed.align;
         if (designed.field == &MainWindow::Label3) {  // the language link
-            spec.font.color = kLinkBlue;
-            spec.font.underline = true;
-            spec.handCursor = true;
+            params.font.color = kLinkBlue;
+            params.font.underline = true;
+            params.handCursor = true;
         }
-        spec.wordWrap = designed.field == &MainWindow::CheckBox2;
-        this->*designed.field = sys.createControl(Form1, spec);
+        params.wordWrap = designed.field == &MainWindow::CheckBox2;
+        this->*designed.field = sys.createControl(Form1, params);
     }
     setTickedSilently(CheckBox2, true);
 

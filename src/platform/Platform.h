@@ -238,10 +238,10 @@ struct WindowSpec {
 class EventSink {
 public:
     virtual ~EventSink() = default;
-    virtual void onClick(ControlId control) = 0;          // button or check box clicked
-    virtual void onSelectionChange(ControlId control) = 0; // drop-down list choice by the user
+    virtual void onClick(ControlId control) = 0;            // button or check box clicked
+    virtual void onSelectionChange(ControlId control) = 0;  // drop-down list choice by the user
     virtual void onTimer(WindowId window) = 0;
-    virtual void onClose(WindowId window) = 0;             // close box; the sink decides
+    virtual void onClose(WindowId window) = 0;  // close box; the sink decides
 };
 
 enum class DialogKind { Warning = 0, Error = 1, Information = 2 };
@@ -304,7 +304,8 @@ public:
     // Volumes and drives.
     virtual std::uint32_t driveType(const Text& root) = 0;
     virtual std::optional<VolumeInformation> volumeInformation(const Text& root) = 0;
-    virtual std::optional<std::uint64_t> diskTotalBytes(const Text& root) = 0;  // GetDiskFreeSpaceExW
+    virtual std::optional<std::uint64_t> diskTotalBytes(
+        const Text& root) = 0;  // GetDiskFreeSpaceExW
 
     // Modules (GetModuleHandleW, LoadLibraryW, GetProcAddress, FreeLibrary, GetLastError,
     // FormatMessageW).
@@ -363,7 +364,7 @@ public:
     // draws them and reports events to the sink.
     virtual void setEventSink(EventSink* sink) = 0;
     virtual int screenDpi() = 0;
-    virtual WindowId createWindow(const WindowSpec& spec) = 0;
+    virtual WindowId createWindow(const WindowSpec& params) = 0;
     virtual void showWindow(WindowId window) = 0;
     virtual void destroyWindow(WindowId window) = 0;
     virtual void bringToFront(WindowId window) = 0;
@@ -374,7 +375,7 @@ public:
     virtual void setWindowTitle(WindowId window, const Text& title) = 0;
     virtual void startTimer(WindowId window, std::uint32_t milliseconds) = 0;
 
-    virtual ControlId createControl(WindowId parent, const ControlSpec& spec) = 0;
+    virtual ControlId createControl(WindowId parent, const ControlSpec& params) = 0;
     virtual void destroyControl(ControlId control) = 0;
     virtual void setCaption(ControlId control, const Text& caption) = 0;
     virtual Text caption(ControlId control) = 0;  // edit box: its text
@@ -394,7 +395,7 @@ public:
     virtual int textWidth(ControlId control, const Text& text) = 0;
 
     // Dialogs. Modal; they return the modal result.
-    virtual int messageDialog(const DialogSpec& spec) = 0;
+    virtual int messageDialog(const DialogSpec& params) = 0;
     // MessageBoxW with the main window as owner.
     virtual int messageBox(const Text& text, const Text& caption, std::uint32_t flags) = 0;
 

@@ -35,8 +35,8 @@ private:
     int px(int designed) const { return form_.scaledPixels(designed); }
     int below(ControlId control) const { return sys_.bounds(control).bottom() + px(kGap); }
 
-    ControlSpec spec(ControlKind kind, const Text& caption, const Rect& rect,
-                     const char16_t* face) const {
+    ControlSpec params(ControlKind kind, const Text& caption, const Rect& rect,
+                       const char16_t* face) const {
         ControlSpec s;
         s.kind = kind;
         s.caption = caption;
@@ -50,7 +50,7 @@ private:
     // A word-wrapped option box across the window, as high as the main window's CheckBox1.
     ControlId option(const Text& caption, int top, int tabOrder) {
         const Rect rect{px(kGap), top, width_ - px(2 * kGap), sys_.bounds(form_.CheckBox1).height};
-        ControlSpec s = spec(ControlKind::CheckBox, caption, rect, kArial);
+        ControlSpec s = params(ControlKind::CheckBox, caption, rect, kArial);
         s.wordWrap = true;
         s.tabOrder = tabOrder;
         return create(s);
@@ -58,7 +58,7 @@ private:
 
     void buildDiskChoice(const std::vector<Text>& disks) {
         ControlSpec heading =
-            spec(ControlKind::Label, texts_.llistdisk, {0, px(kGap), width_, px(45)}, kArial);
+            params(ControlKind::Label, texts_.llistdisk, {0, px(kGap), width_, px(45)}, kArial);
         heading.align = TextAlign::Centre;
         heading.verticallyCentred = true;
         heading.wordWrap = true;
@@ -66,7 +66,7 @@ private:
 
         const Rect rect{px(kGap), below(w_.Label1F2), width_ - px(2 * kGap),
                         sys_.bounds(form_.ComboBox1).height};
-        ControlSpec chooser = spec(ControlKind::DropDownList, u"", rect, kWindowFace);
+        ControlSpec chooser = params(ControlKind::DropDownList, u"", rect, kWindowFace);
         chooser.tabOrder = 0;
         w_.ComboBox1F2 = create(chooser);
         sys_.setItems(w_.ComboBox1F2, disks);
@@ -84,7 +84,8 @@ private:
         const int height = px(kEditHeight);
         const int top = below(w_.CheckBox2F2);
         const int left = sys_.bounds(w_.CheckBox2F2).left + px(19);
-        ControlSpec label = spec(ControlKind::Label, u"FAT32 Size", {left, top, 0, height}, kArial);
+        ControlSpec label =
+            params(ControlKind::Label, u"FAT32 Size", {left, top, 0, height}, kArial);
         label.verticallyCentred = true;
         w_.Label3F2 = create(label);
         Rect labelRect = sys_.bounds(w_.Label3F2);
@@ -93,8 +94,8 @@ private:
 
         const int unitWidth = px(60);
         ControlSpec unit =
-            spec(ControlKind::DropDownList, u"",
-                 {width_ - unitWidth - px(kGap), top, unitWidth, height}, kWindowFace);
+            params(ControlKind::DropDownList, u"",
+                   {width_ - unitWidth - px(kGap), top, unitWidth, height}, kWindowFace);
         unit.enabled = false;
         unit.tabOrder = 3;
         w_.ComboBox2F2 = create(unit);
@@ -103,8 +104,8 @@ private:
 
         const int sizeLeft = labelRect.right() + px(4);
         ControlSpec size =
-            spec(ControlKind::Edit, u"160",
-                 {sizeLeft, top, width_ - sizeLeft - px(12) - unitWidth, height}, kArial);
+            params(ControlKind::Edit, u"160",
+                   {sizeLeft, top, width_ - sizeLeft - px(12) - unitWidth, height}, kArial);
         size.align = TextAlign::Right;
         size.digitsOnly = true;
         size.enabled = false;
@@ -118,7 +119,7 @@ private:
 
         const Rect rect{px(75), below(w_.CheckBox3F2), width_ - px(150),
                         sys_.bounds(form_.Button1).height};
-        ControlSpec ok = spec(ControlKind::Button, u"OK", rect, kWindowFace);
+        ControlSpec ok = params(ControlKind::Button, u"OK", rect, kWindowFace);
         ok.align = TextAlign::Centre;
         ok.tabOrder = 5;
         w_.Button1F2 = create(ok);
@@ -132,15 +133,15 @@ private:
 };
 
 WindowId createForm2(MainWindow& form) {
-    WindowSpec spec;
-    spec.title = form.sys.caption(form.Button3);
-    spec.clientWidth = form.scaledPixels(kClientWidth);
-    spec.font.face = kWindowFace;
-    spec.font.height = form.scaledPixels(kReferenceFontHeight);
-    spec.alwaysOnTop = true;
-    spec.centreOver = form.Form1;
-    spec.owner = form.Form1;
-    return form.sys.createWindow(spec);
+    WindowSpec params;
+    params.title = form.sys.caption(form.Button3);
+    params.clientWidth = form.scaledPixels(kClientWidth);
+    params.font.face = kWindowFace;
+    params.font.height = form.scaledPixels(kReferenceFontHeight);
+    params.alwaysOnTop = true;
+    params.centreOver = form.Form1;
+    params.owner = form.Form1;
+    return form.sys.createWindow(params);
 }
 
 void attachHandlers(MainWindow& form, const RepartitionWindow& w) {

@@ -79,15 +79,15 @@ int escapeButton(const std::vector<DialogButton>& buttons) {
 
 int LangMessageDlg(Platform& sys, const TextTable& texts, const Text& message, DialogKind kind,
                    int buttons, const std::vector<Text>& captions) {
-    DialogSpec spec;
-    spec.title = dialogTitle(texts, kind);
-    spec.message = message;
-    spec.kind = kind;
-    spec.buttons = dialogButtons(buttons, captions);
-    spec.defaultResult = defaultButton(spec.buttons);
-    spec.escapeResult = escapeButton(spec.buttons);
-    spec.closeResult = kResultCancel;
-    return sys.messageDialog(spec);
+    DialogSpec params;
+    params.title = dialogTitle(texts, kind);
+    params.message = message;
+    params.kind = kind;
+    params.buttons = dialogButtons(buttons, captions);
+    params.defaultResult = defaultButton(params.buttons);
+    params.escapeResult = escapeButton(params.buttons);
+    params.closeResult = kResultCancel;
+    return sys.messageDialog(params);
 }
 
 void ShowSupportError(Platform& sys, const TextTable& texts) {

@@ -28,7 +28,7 @@ constexpr int kButtonPadding = 16;
 constexpr int kButtonsTopGap = 16;
 
 struct DialogState {
-    const DialogSpec* spec = nullptr;
+    const DialogSpec* params = nullptr;
     std::vector<HWND> disabledWindows;  // re-enabled before the dialog goes
     win32::FontHandle font;
     bool ended = false;
@@ -92,16 +92,16 @@ struct DialogLayout {
     int clientHeight = 0;
 };
 
-DialogLayout measure(HWND dialog, const DialogSpec& spec, HFONT font) {
+DialogLayout measure(HWND dialog, const DialogSpec& params, HFONT font) {
     const int dpi = win32::dpiOf(dialog);
     const auto scaled = [dpi](int value) { return MulDiv(value, dpi, 96); };
     const int margin = scaled(kMargin);
     const int iconSize = GetSystemMetrics(SM_CXICON);
-    const SIZE message = textExtent(dialog, font, spec.message, scaled(kMessageWidth), true);
+    const SIZE message = textExtent(dialog, font, params.message, scaled(kMessageWidth), true);
 
     std::vector<int> widths;
     int buttonsWidth = 0;
-    for (const auto& button : spec.buttons) {
+    for (const auto& button : params.buttons) {
         widths.push_back(std::max<int>(
             scaled(kButtonWidth),
             textExtent(dialog, font, button.caption, 0, false).cx + scaled(kButtonPadding)));
@@ -128,12 +128,13 @@ DialogLayout measure(HWND dialog, const DialogSpec& spec, HFONT font) {
 
 // Creates the buttons in the caller's order; Enter presses the focused one: the default button,
 // else the first.
-void createButtons(HWND dialog, const DialogSpec& spec, const DialogLayout& layout, HFONT font) {
+void createButtons(HWND dialog, const DialogSpec& params, const DialogLayout& layout, HFONT font) {
     HWND focus = nullptr;
-    for (std::size_t index = 0; index < spec.buttons.size(); ++index) {
-        const bool isDefault = focus == nullptr && spec.buttons[index].result == spec.defaultResult;
+    for (std::size_t index = 0; index < params.buttons.size(); ++index) {
+        const bool isDefault =
+            focus == nullptr && params.buttons[index].result == params.defaultResult;
         const int id = kFirstButtonId + static_cast<int>(index);
-        const HWND button = createChild(dialog, L"BUTTON", spec.buttons[index].caption,
+        const HWND button = createChild(dialog, L"BUTTON", params.buttons[index].caption,
                                         WS_TABSTOP | (isDefault ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON),
                                         id, layout.buttons[index], font);
         if (isDefault) {
@@ -146,17 +147,17 @@ void createButtons(HWND dialog, const DialogSpec& spec, const DialogLayout& layo
 }
 
 void layOut(HWND dialog, DialogState& state) {
-    const DialogSpec& spec = *state.spec;
+    const DialogSpec& params = *state.params;
     const HFONT font = state.font.get();
-    const DialogLayout layout = measure(dialog, spec, font);
+    const DialogLayout layout = measure(dialog, params, font);
 
     const HWND icon = createChild(dialog, L"STATIC", Text(), SS_ICON, -1, layout.icon, nullptr);
-    SendMessageW(icon, STM_SETICON, reinterpret_cast<WPARAM>(LoadIconW(nullptr, iconOf(spec.kind))),
-                 0);
-    createChild(dialog, L"STATIC", spec.message, SS_LEFT, -1, layout.message, font);
-    createButtons(dialog, spec, layout, font);
+    SendMessageW(icon, STM_SETICON,
+                 reinterpret_cast<WPARAM>(LoadIconW(nullptr, iconOf(params.kind))), 0);
+    createChild(dialog, L"STATIC", params.message, SS_LEFT, -1, layout.message, font);
+    createButtons(dialog, params, layout, font);
 
-    SetWindowTextW(dialog, wide(spec.title));
+    SetWindowTextW(dialog, wide(params.title));
     win32::setClientAreaSize(dialog, layout.clientWidth, layout.clientHeight);
     win32::centreWindow(dialog, win32::workAreaOf(GetWindow(dialog, GW_OWNER)));
 }
@@ -181,20 +182,20 @@ INT_PTR CALLBACK dialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARA
         }
         auto* state = reinterpret_cast<DialogState*>(GetWindowLongPtrW(dialog, DWLP_USER));
         if (state == nullptr) return FALSE;
-        const DialogSpec& spec = *state->spec;
+        const DialogSpec& params = *state->params;
         if (message == WM_CLOSE) {
-            finish(dialog, *state, spec.closeResult);
+            finish(dialog, *state, params.closeResult);
             return TRUE;
         }
         if (message != WM_COMMAND || HIWORD(wParam) != BN_CLICKED) return FALSE;
         const int id = LOWORD(wParam);
-        if (id >= kFirstButtonId && id < kFirstButtonId + static_cast<int>(spec.buttons.size())) {
+        if (id >= kFirstButtonId && id < kFirstButtonId + static_cast<int>(params.buttons.size())) {
             finish(dialog, *state,
-                   spec.buttons[static_cast<std::size_t>(id - kFirstButtonId)].result);
+                   params.buttons[static_cast<std::size_t>(id - kFirstButtonId)].result);
         } else if (id == IDCANCEL) {  // Esc
-            finish(dialog, *state, spec.escapeResult);
+            finish(dialog, *state, params.escapeResult);
         } else if (id == IDOK) {  // Enter without a default button
-            finish(dialog, *state, spec.defaultResult);
+            finish(dialog, *state, params.defaultResult);
         } else {
             return FALSE;
         }
@@ -214,7 +215,7 @@ struct alignas(DWORD) EmptyTemplate {
 
 }  // namespace
 
-int Win32Platform::messageDialog(const DialogSpec& spec) {
+int Win32Platform::messageDialog(const DialogSpec& params) {
     EmptyTemplate dialogTemplate{};
     dialogTemplate.header.style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
     dialogTemplate.header.dwExtendedStyle = WS_EX_DLGMODALFRAME;
@@ -224,7 +225,7 @@ int Win32Platform::messageDialog(const DialogSpec& spec) {
     if (owner == nullptr || ui_->windowIds.count(owner) == 0) owner = ui_->mainWindow();
 
     DialogState state;
-    state.spec = &spec;
+    state.params = &params;
     state.font = messageFont();
     const KeepDisabled keep(ui_->windowsEnabled(false));
     state.disabledWindows = ui_->windowsEnabled(true);
@@ -235,7 +236,7 @@ int Win32Platform::messageDialog(const DialogSpec& spec) {
     for (const HWND window : state.disabledWindows)
         if (IsWindow(window)) EnableWindow(window, TRUE);
     // A dialog that could not be shown is no consent: it counts as closed.
-    return state.ended ? state.result : spec.closeResult;
+    return state.ended ? state.result : params.closeResult;
 }
 
 }  // namespace qel

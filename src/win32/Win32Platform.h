@@ -100,7 +100,7 @@ public:
     // Windows and controls.
     void setEventSink(EventSink* sink) override;
     int screenDpi() override;
-    WindowId createWindow(const WindowSpec& spec) override;
+    WindowId createWindow(const WindowSpec& params) override;
     void showWindow(WindowId window) override;
     void destroyWindow(WindowId window) override;
     void bringToFront(WindowId window) override;
@@ -111,7 +111,7 @@ public:
     void setWindowTitle(WindowId window, const Text& title) override;
     void startTimer(WindowId window, std::uint32_t milliseconds) override;
 
-    ControlId createControl(WindowId parent, const ControlSpec& spec) override;
+    ControlId createControl(WindowId parent, const ControlSpec& params) override;
     void destroyControl(ControlId control) override;
     void setCaption(ControlId control, const Text& caption) override;
     Text caption(ControlId control) override;
@@ -129,7 +129,7 @@ public:
     int textWidth(ControlId control, const Text& text) override;
 
     // Dialogs.
-    int messageDialog(const DialogSpec& spec) override;
+    int messageDialog(const DialogSpec& params) override;
     int messageBox(const Text& text, const Text& caption, std::uint32_t flags) override;
 
     void postQuit() override;

@@ -51,13 +51,13 @@ private:
 struct Win32Platform::Ui {
     struct Window {
         HWND hwnd = nullptr;
-        WindowSpec spec;
+        WindowSpec params;
         bool shown = false;
     };
     struct Control {
         HWND hwnd = nullptr;
         WindowId parent = 0;
-        ControlSpec spec;
+        ControlSpec params;
     };
 
     std::map<WindowId, Window> windows;
@@ -78,7 +78,7 @@ struct Win32Platform::Ui {
     // The program's top-level windows that are enabled, or disabled, now.
     std::vector<HWND> windowsEnabled(bool enabled) const;
 
-    HFONT font(const FontSpec& spec);
+    HFONT font(const FontSpec& params);
     void applyTabOrder(WindowId window);
     void fitDropDownList(const Control& control);
 

@@ -70,29 +70,29 @@ void registerWindowClass() {
 
 // A label that is both word-wrapped and vertically centred is drawn by the window itself
 // (SS_CENTERIMAGE would turn its wrapping off): see drawWrappedCentredLabel.
-bool drawnByWindow(const ControlSpec& spec) {
-    return spec.kind == ControlKind::Label && spec.wordWrap && spec.verticallyCentred;
+bool drawnByWindow(const ControlSpec& params) {
+    return params.kind == ControlKind::Label && params.wordWrap && params.verticallyCentred;
 }
 
-DWORD labelStyle(const ControlSpec& spec) {
-    DWORD style = spec.align == TextAlign::Centre  ? SS_CENTER
-                  : spec.align == TextAlign::Right ? SS_RIGHT
-                  : spec.wordWrap                  ? SS_LEFT
-                                                   : SS_LEFTNOWORDWRAP;
-    if (drawnByWindow(spec)) {
+DWORD labelStyle(const ControlSpec& params) {
+    DWORD style = params.align == TextAlign::Centre  ? SS_CENTER
+                  : params.align == TextAlign::Right ? SS_RIGHT
+                  : params.wordWrap                  ? SS_LEFT
+                                                     : SS_LEFTNOWORDWRAP;
+    if (drawnByWindow(params)) {
         style = SS_OWNERDRAW;
-    } else if (spec.verticallyCentred) {
+    } else if (params.verticallyCentred) {
         style |= SS_CENTERIMAGE;
     }
-    if (spec.handCursor) style |= SS_NOTIFY;  // a link label reports its clicks
+    if (params.handCursor) style |= SS_NOTIFY;  // a link label reports its clicks
     return style;
 }
 
-DWORD editStyle(const ControlSpec& spec) {
+DWORD editStyle(const ControlSpec& params) {
     DWORD style = ES_AUTOHSCROLL;
-    if (spec.digitsOnly) style |= ES_NUMBER;
-    if (spec.align == TextAlign::Right) style |= ES_RIGHT;
-    if (spec.align == TextAlign::Centre) style |= ES_CENTER;
+    if (params.digitsOnly) style |= ES_NUMBER;
+    if (params.align == TextAlign::Right) style |= ES_RIGHT;
+    if (params.align == TextAlign::Centre) style |= ES_CENTER;
     return style;
 }
 
@@ -102,11 +102,11 @@ struct ControlClass {
     DWORD exStyle;
 };
 
-ControlClass controlClass(const ControlSpec& spec) {
-    const DWORD multiline = spec.wordWrap ? BS_MULTILINE : 0;
-    switch (spec.kind) {
+ControlClass controlClass(const ControlSpec& params) {
+    const DWORD multiline = params.wordWrap ? BS_MULTILINE : 0;
+    switch (params.kind) {
         case ControlKind::Label:
-            return {L"STATIC", labelStyle(spec), 0};
+            return {L"STATIC", labelStyle(params), 0};
         case ControlKind::Button:
             return {L"BUTTON", static_cast<DWORD>(BS_PUSHBUTTON) | multiline, 0};
         case ControlKind::CheckBox:
@@ -115,7 +115,7 @@ ControlClass controlClass(const ControlSpec& spec) {
         case ControlKind::DropDownList:
             return {L"COMBOBOX", static_cast<DWORD>(CBS_DROPDOWNLIST) | WS_VSCROLL, 0};
         case ControlKind::Edit:
-            return {L"EDIT", editStyle(spec), WS_EX_CLIENTEDGE};
+            return {L"EDIT", editStyle(params), WS_EX_CLIENTEDGE};
     }
     return {L"STATIC", 0, 0};
 }
@@ -130,17 +130,17 @@ Text windowText(HWND hwnd) {
 
 // Draws a word-wrapped label with its lines centred vertically in the control, in its font and
 // colour on the face colour.
-void drawWrappedCentredLabel(const DRAWITEMSTRUCT& item, const ControlSpec& spec) {
+void drawWrappedCentredLabel(const DRAWITEMSTRUCT& item, const ControlSpec& params) {
     const HDC dc = item.hDC;
     FillRect(dc, &item.rcItem, GetSysColorBrush(COLOR_BTNFACE));
     const auto font = reinterpret_cast<HFONT>(SendMessageW(item.hwndItem, WM_GETFONT, 0, 0));
     const HGDIOBJ previous = SelectObject(dc, font);
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(
-        dc, (item.itemState & ODS_DISABLED) != 0 ? GetSysColor(COLOR_GRAYTEXT) : spec.font.color);
-    const UINT format = DT_WORDBREAK | (spec.align == TextAlign::Centre  ? DT_CENTER
-                                        : spec.align == TextAlign::Right ? DT_RIGHT
-                                                                         : DT_LEFT);
+        dc, (item.itemState & ODS_DISABLED) != 0 ? GetSysColor(COLOR_GRAYTEXT) : params.font.color);
+    const UINT format = DT_WORDBREAK | (params.align == TextAlign::Centre  ? DT_CENTER
+                                        : params.align == TextAlign::Right ? DT_RIGHT
+                                                                           : DT_LEFT);
     const Text text = windowText(item.hwndItem);
     RECT lines = item.rcItem;
     DrawTextW(dc, wide(text), -1, &lines, format | DT_CALCRECT);
@@ -269,15 +269,15 @@ KeepDisabled::~KeepDisabled() {
         if (IsWindow(window)) EnableWindow(window, FALSE);
 }
 
-HFONT Win32Platform::Ui::font(const FontSpec& spec) {
-    auto key = std::make_tuple(spec.face, spec.height, spec.underline, spec.ansiCharset);
+HFONT Win32Platform::Ui::font(const FontSpec& params) {
+    auto key = std::make_tuple(params.face, params.height, params.underline, params.ansiCharset);
     auto& slot = fonts[key];
     if (!slot) {
         slot.reset(CreateFontW(
-            spec.height, 0, 0, 0, FW_NORMAL, FALSE, spec.underline ? TRUE : FALSE, FALSE,
-            static_cast<DWORD>(spec.ansiCharset ? ANSI_CHARSET : DEFAULT_CHARSET),
+            params.height, 0, 0, 0, FW_NORMAL, FALSE, params.underline ? TRUE : FALSE, FALSE,
+            static_cast<DWORD>(params.ansiCharset ? ANSI_CHARSET : DEFAULT_CHARSET),
             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
-            wide(spec.face)));
+            wide(params.face)));
     }
     return slot.get();
 }
@@ -286,8 +286,8 @@ void Win32Platform::Ui::applyTabOrder(WindowId window) {
     // Tab moves through the children in their z-order; tab stops are put in tabOrder's order.
     std::vector<std::pair<int, HWND>> stops;
     for (const auto& [id, control] : controls)
-        if (control.parent == window && control.spec.tabOrder >= 0)
-            stops.emplace_back(control.spec.tabOrder, control.hwnd);
+        if (control.parent == window && control.params.tabOrder >= 0)
+            stops.emplace_back(control.params.tabOrder, control.hwnd);
     std::stable_sort(stops.begin(), stops.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
     HWND previous = HWND_TOP;
@@ -337,7 +337,7 @@ void Win32Platform::Ui::reportCommand(HWND from, WORD code) {
     const auto found = controlIds.find(from);
     if (found == controlIds.end() || sink == nullptr) return;
     const ControlId id = found->second;
-    switch (controls.at(id).spec.kind) {
+    switch (controls.at(id).params.kind) {
         case ControlKind::DropDownList:
             if (code == CBN_SELCHANGE) sink->onSelectionChange(id);
             break;
@@ -367,9 +367,9 @@ bool Win32Platform::Ui::handleMessage(HWND hwnd, UINT message, WPARAM wParam, LP
             return true;
         case WM_CTLCOLORSTATIC: {  // labels and check boxes: their colour on the face colour
             const Control* control = controlOf(reinterpret_cast<HWND>(lParam));
-            if (control == nullptr || control->spec.kind == ControlKind::Edit) return false;
+            if (control == nullptr || control->params.kind == ControlKind::Edit) return false;
             const auto dc = reinterpret_cast<HDC>(wParam);
-            SetTextColor(dc, control->spec.font.color);
+            SetTextColor(dc, control->params.font.color);
             SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
             result = reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
             return true;
@@ -377,14 +377,14 @@ bool Win32Platform::Ui::handleMessage(HWND hwnd, UINT message, WPARAM wParam, LP
         case WM_DRAWITEM: {
             const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
             const Control* control = controlOf(item->hwndItem);
-            if (control == nullptr || !drawnByWindow(control->spec)) return false;
-            drawWrappedCentredLabel(*item, control->spec);
+            if (control == nullptr || !drawnByWindow(control->params)) return false;
+            drawWrappedCentredLabel(*item, control->params);
             result = TRUE;
             return true;
         }
         case WM_SETCURSOR: {
             const Control* control = controlOf(reinterpret_cast<HWND>(wParam));
-            if (control == nullptr || !control->spec.handCursor) return false;
+            if (control == nullptr || !control->params.handCursor) return false;
             SetCursor(LoadCursorW(nullptr, IDC_HAND));
             result = TRUE;
             return true;
@@ -423,20 +423,20 @@ int Win32Platform::screenDpi() {
     return win32::dpiOf(ui_->mainWindow());
 }
 
-WindowId Win32Platform::createWindow(const WindowSpec& spec) {
+WindowId Win32Platform::createWindow(const WindowSpec& params) {
     DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
-    if (spec.minimizeBox) style |= WS_MINIMIZEBOX;
+    if (params.minimizeBox) style |= WS_MINIMIZEBOX;
     DWORD exStyle = WS_EX_CONTROLPARENT;
-    if (spec.alwaysOnTop) exStyle |= WS_EX_TOPMOST;
+    if (params.alwaysOnTop) exStyle |= WS_EX_TOPMOST;
     const WindowId id = ui_->nextWindow++;
-    const HWND hwnd = CreateWindowExW(exStyle, kWindowClass, wide(spec.title), style, CW_USEDEFAULT,
-                                      CW_USEDEFAULT, spec.clientWidth, spec.clientHeight,
-                                      ui_->windowHandle(spec.owner), nullptr,
+    const HWND hwnd = CreateWindowExW(exStyle, kWindowClass, wide(params.title), style,
+                                      CW_USEDEFAULT, CW_USEDEFAULT, params.clientWidth,
+                                      params.clientHeight, ui_->windowHandle(params.owner), nullptr,
                                       GetModuleHandleW(nullptr), ui_.get());
     if (hwnd == nullptr) return 0;
-    ui_->windows[id] = Ui::Window{hwnd, spec, false};
+    ui_->windows[id] = Ui::Window{hwnd, params, false};
     ui_->windowIds[hwnd] = id;
-    win32::setClientAreaSize(hwnd, spec.clientWidth, spec.clientHeight);
+    win32::setClientAreaSize(hwnd, params.clientWidth, params.clientHeight);
     return id;
 }
 
@@ -446,7 +446,8 @@ void Win32Platform::showWindow(WindowId window) {
     Ui::Window& entry = found->second;
     if (!entry.shown) {  // placed once, at its final size, when it first appears
         RECT area = win32::workAreaOf(entry.hwnd);
-        if (const HWND over = ui_->windowHandle(entry.spec.centreOver)) GetWindowRect(over, &area);
+        if (const HWND over = ui_->windowHandle(entry.params.centreOver))
+            GetWindowRect(over, &area);
         win32::centreWindow(entry.hwnd, area);
         entry.shown = true;
     }
@@ -496,26 +497,26 @@ void Win32Platform::startTimer(WindowId window, std::uint32_t milliseconds) {
 
 // ---- the seam: controls ----
 
-ControlId Win32Platform::createControl(WindowId parent, const ControlSpec& spec) {
+ControlId Win32Platform::createControl(WindowId parent, const ControlSpec& params) {
     const HWND parentHwnd = ui_->windowHandle(parent);
     if (parentHwnd == nullptr) return 0;
-    const ControlClass kind = controlClass(spec);
+    const ControlClass kind = controlClass(params);
     DWORD style = WS_CHILD | kind.style;
-    if (spec.visible) style |= WS_VISIBLE;
-    if (!spec.enabled) style |= WS_DISABLED;
-    if (spec.tabOrder >= 0) style |= WS_TABSTOP;
+    if (params.visible) style |= WS_VISIBLE;
+    if (!params.enabled) style |= WS_DISABLED;
+    if (params.tabOrder >= 0) style |= WS_TABSTOP;
     const ControlId id = ui_->nextControl++;
     const auto childId = static_cast<UINT_PTR>(kFirstControlId + id % (0x10000 - kFirstControlId));
     const HWND hwnd =
-        CreateWindowExW(kind.exStyle, kind.name, wide(spec.caption), style, spec.rect.left,
-                        spec.rect.top, spec.rect.width, spec.rect.height, parentHwnd,
+        CreateWindowExW(kind.exStyle, kind.name, wide(params.caption), style, params.rect.left,
+                        params.rect.top, params.rect.width, params.rect.height, parentHwnd,
                         reinterpret_cast<HMENU>(childId), GetModuleHandleW(nullptr), nullptr);
     if (hwnd == nullptr) return 0;
-    SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(ui_->font(spec.font)), FALSE);
-    ui_->controls[id] = Ui::Control{hwnd, parent, spec};
+    SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(ui_->font(params.font)), FALSE);
+    ui_->controls[id] = Ui::Control{hwnd, parent, params};
     ui_->controlIds[hwnd] = id;
-    if (spec.kind == ControlKind::DropDownList) ui_->fitDropDownList(ui_->controls[id]);
-    if (spec.tabOrder >= 0) ui_->applyTabOrder(parent);
+    if (params.kind == ControlKind::DropDownList) ui_->fitDropDownList(ui_->controls[id]);
+    if (params.tabOrder >= 0) ui_->applyTabOrder(parent);
     return id;
 }
 
@@ -556,7 +557,7 @@ void Win32Platform::setBounds(ControlId control, const Rect& rect) {
     if (found == ui_->controls.end()) return;
     SetWindowPos(found->second.hwnd, nullptr, rect.left, rect.top, rect.width, rect.height,
                  SWP_NOZORDER | SWP_NOACTIVATE);
-    if (found->second.spec.kind == ControlKind::DropDownList) ui_->fitDropDownList(found->second);
+    if (found->second.params.kind == ControlKind::DropDownList) ui_->fitDropDownList(found->second);
 }
 
 Rect Win32Platform::bounds(ControlId control) {

@@ -9,16 +9,24 @@ namespace {
 
 constexpr std::uint32_t kKernel32 = 1;
 constexpr std::uintptr_t kProcBase = 0x1000;
-const std::vector<std::string> kKernel32Exports = {
-    "IsWow64Process",           "FindFirstVolumeA",          "FindNextVolumeA",
-    "FindVolumeClose",          "FindFirstVolumeMountPointA", "FindNextVolumeMountPointA",
-    "FindVolumeMountPointClose", "GetVolumeNameForVolumeMountPointA",
-    "DeleteVolumeMountPointA",  "SetVolumeMountPointA"};
+const std::vector<std::string> kKernel32Exports = {"IsWow64Process",
+                                                   "FindFirstVolumeA",
+                                                   "FindNextVolumeA",
+                                                   "FindVolumeClose",
+                                                   "FindFirstVolumeMountPointA",
+                                                   "FindNextVolumeMountPointA",
+                                                   "FindVolumeMountPointClose",
+                                                   "GetVolumeNameForVolumeMountPointA",
+                                                   "DeleteVolumeMountPointA",
+                                                   "SetVolumeMountPointA"};
 
-Text upper(TextView t) { return asciiUpper(t); }
+Text upper(TextView t) {
+    return asciiUpper(t);
+}
 
 bool startsWith(TextView text, TextView prefix) {
-    return text.size() >= prefix.size() && equalsIgnoreAsciiCase(text.substr(0, prefix.size()), prefix);
+    return text.size() >= prefix.size() &&
+           equalsIgnoreAsciiCase(text.substr(0, prefix.size()), prefix);
 }
 
 bool wildcardMatch(TextView pattern, TextView name) {
@@ -37,19 +45,24 @@ Text parentOf(const Text& key) {
     return cut == Text::npos ? Text() : key.substr(0, cut);
 }
 
-bool isRootKey(const Text& key) { return key.find(u'\\') == Text::npos; }
+bool isRootKey(const Text& key) {
+    return key.find(u'\\') == Text::npos;
+}
 
 }  // namespace
 
 std::uint32_t le32(ByteSpan b, std::size_t at) {
     return static_cast<std::uint32_t>(b[at]) | (static_cast<std::uint32_t>(b[at + 1]) << 8) |
-           (static_cast<std::uint32_t>(b[at + 2]) << 16) | (static_cast<std::uint32_t>(b[at + 3]) << 24);
+           (static_cast<std::uint32_t>(b[at + 2]) << 16) |
+           (static_cast<std::uint32_t>(b[at + 3]) << 24);
 }
 std::uint64_t le64(ByteSpan b, std::size_t at) {
-    return static_cast<std::uint64_t>(le32(b, at)) | (static_cast<std::uint64_t>(le32(b, at + 4)) << 32);
+    return static_cast<std::uint64_t>(le32(b, at)) |
+           (static_cast<std::uint64_t>(le32(b, at + 4)) << 32);
 }
 void putLe32(MutableByteSpan b, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 void putLe64(MutableByteSpan b, std::size_t at, std::uint64_t v) {
     putLe32(b, at, static_cast<std::uint32_t>(v));
@@ -75,12 +88,14 @@ void writeMbrEntry(Bytes& disk, int slot, std::uint8_t type, std::uint32_t start
     disk[511] = 0xAA;
 }
 
-FakeDisk FakeDisk::ofSize(std::int64_t bytes, std::uint32_t bytesPerSector, std::uint32_t mediaType) {
+FakeDisk FakeDisk::ofSize(std::int64_t bytes, std::uint32_t bytesPerSector,
+                          std::uint32_t mediaType) {
     FakeDisk d;
     d.bytes.assign(static_cast<std::size_t>(bytes), 0);
     d.bytesPerSector = bytesPerSector;
     d.mediaType = mediaType;
-    d.cylinders = bytes / (static_cast<std::int64_t>(d.tracksPerCylinder) * d.sectorsPerTrack * bytesPerSector);
+    d.cylinders = bytes / (static_cast<std::int64_t>(d.tracksPerCylinder) * d.sectorsPerTrack *
+                           bytesPerSector);
     return d;
 }
 
@@ -101,12 +116,15 @@ int FakeMachine::addDisk(FakeDisk disk) {
     return n;
 }
 
-void FakeMachine::setDisk(int number, FakeDisk disk) { disks_[number] = std::move(disk); }
+void FakeMachine::setDisk(int number, FakeDisk disk) {
+    disks_[number] = std::move(disk);
+}
 
 FakeVolume& FakeMachine::addVolume(FakeVolume volume) {
     if (volume.guid.empty()) {
         char buf[64];
-        std::snprintf(buf, sizeof buf, "Volume{6b2c1a%02zu-0000-11ef-a000-806e6f6e6963}", volumes_.size());
+        std::snprintf(buf, sizeof buf, "Volume{6b2c1a%02zu-0000-11ef-a000-806e6f6e6963}",
+                      volumes_.size());
         volume.guid = ascii(buf);
     }
     volumes_.push_back(std::move(volume));
@@ -176,7 +194,8 @@ void FakeMachine::putFile(const Text& path, Bytes content, std::uint32_t attribu
     for (Text dir = parentOf(key); !dir.empty() && !isRootKey(dir); dir = parentOf(dir))
         directories_.insert(dir);
     const auto cut = path.find_last_of(u"\\/");
-    files_[key] = FileEntry{std::move(content), attributes, cut == Text::npos ? path : path.substr(cut + 1)};
+    files_[key] =
+        FileEntry{std::move(content), attributes, cut == Text::npos ? path : path.substr(cut + 1)};
 }
 
 void FakeMachine::putDirectory(const Text& path) {
@@ -184,8 +203,12 @@ void FakeMachine::putDirectory(const Text& path) {
         directories_.insert(dir);
 }
 
-bool FakeMachine::hasFile(const Text& path) { return files_.count(normalise(path)) != 0; }
-bool FakeMachine::hasDirectory(const Text& path) { return directories_.count(normalise(path)) != 0; }
+bool FakeMachine::hasFile(const Text& path) {
+    return files_.count(normalise(path)) != 0;
+}
+bool FakeMachine::hasDirectory(const Text& path) {
+    return directories_.count(normalise(path)) != 0;
+}
 Bytes FakeMachine::fileBytes(const Text& path) {
     const auto it = files_.find(normalise(path));
     return it == files_.end() ? Bytes() : it->second.bytes;
@@ -220,9 +243,13 @@ void FakeMachine::setEnv(const Text& name, std::optional<Text> value) {
         env_.erase(upper(name));
 }
 
-void FakeMachine::setResource(const Text& name, Bytes content) { resources_[upper(name)] = std::move(content); }
+void FakeMachine::setResource(const Text& name, Bytes content) {
+    resources_[upper(name)] = std::move(content);
+}
 
-RegistryEntry& FakeMachine::registryKey(const Text& path) { return registry_[upper(path)]; }
+RegistryEntry& FakeMachine::registryKey(const Text& path) {
+    return registry_[upper(path)];
+}
 
 void FakeMachine::onProcess(const Text& prefix, ChildScript script) {
     scripts_.emplace_back(prefix, std::move(script));
@@ -289,8 +316,8 @@ Handle FakeMachine::openDevice(const Text& path, std::uint32_t access) {
     return Handle(this, id);
 }
 
-Handle FakeMachine::createFile(const Text& path, std::uint32_t access, std::uint32_t, std::uint32_t disposition,
-                               std::uint32_t attributes) {
+Handle FakeMachine::createFile(const Text& path, std::uint32_t access, std::uint32_t,
+                               std::uint32_t disposition, std::uint32_t attributes) {
     if (startsWith(path, u"\\\\.\\")) return openDevice(path, access);
     const Text key = normalise(path);
     auto it = files_.find(key);
@@ -304,15 +331,19 @@ Handle FakeMachine::createFile(const Text& path, std::uint32_t access, std::uint
             const auto a = it->second.attributes;
             if (a & win::FILE_ATTRIBUTE_READONLY) return {};
             // CREATE_ALWAYS on a hidden or system file without those attributes is refused.
-            if ((a & win::FILE_ATTRIBUTE_HIDDEN) && !(attributes & win::FILE_ATTRIBUTE_HIDDEN)) return {};
-            if ((a & win::FILE_ATTRIBUTE_SYSTEM) && !(attributes & win::FILE_ATTRIBUTE_SYSTEM)) return {};
+            if ((a & win::FILE_ATTRIBUTE_HIDDEN) && !(attributes & win::FILE_ATTRIBUTE_HIDDEN))
+                return {};
+            if ((a & win::FILE_ATTRIBUTE_SYSTEM) && !(attributes & win::FILE_ATTRIBUTE_SYSTEM))
+                return {};
         }
         const auto cut = path.find_last_of(u"\\/");
         FileEntry entry;
-        entry.attributes = win::FILE_ATTRIBUTE_ARCHIVE | (attributes & (win::FILE_ATTRIBUTE_HIDDEN | win::FILE_ATTRIBUTE_SYSTEM));
+        entry.attributes = win::FILE_ATTRIBUTE_ARCHIVE |
+                           (attributes & (win::FILE_ATTRIBUTE_HIDDEN | win::FILE_ATTRIBUTE_SYSTEM));
         entry.displayName = cut == Text::npos ? path : path.substr(cut + 1);
         files_[key] = std::move(entry);
-    } else if ((access & win::GENERIC_WRITE) && (it->second.attributes & win::FILE_ATTRIBUTE_READONLY)) {
+    } else if ((access & win::GENERIC_WRITE) &&
+               (it->second.attributes & win::FILE_ATTRIBUTE_READONLY)) {
         return {};
     }
     OpenHandle h;
@@ -349,7 +380,8 @@ bool FakeMachine::readFile(const Handle& handle, MutableByteSpan buffer, std::ui
         if (h.position + static_cast<std::int64_t>(buffer.size()) > limit) return false;
     }
     const std::int64_t available = std::max<std::int64_t>(0, limit - h.position);
-    const auto count = static_cast<std::size_t>(std::min<std::int64_t>(available, static_cast<std::int64_t>(buffer.size())));
+    const auto count = static_cast<std::size_t>(
+        std::min<std::int64_t>(available, static_cast<std::int64_t>(buffer.size())));
     const auto from = static_cast<std::size_t>(base + h.position);
     if (from + count > source->size()) return false;
     if (count != 0) std::memcpy(buffer.data(), source->data() + from, count);
@@ -393,7 +425,8 @@ bool FakeMachine::setFilePointer(const Handle& handle, std::int64_t distance, st
     auto it = handles_.find(handle.id());
     if (it == handles_.end()) return false;
     auto& h = it->second;
-    if (h.kind != OpenHandle::File && disks_.count(h.disk) && disks_.at(h.disk).failSeeks) return false;
+    if (h.kind != OpenHandle::File && disks_.count(h.disk) && disks_.at(h.disk).failSeeks)
+        return false;
     std::int64_t end = 0;
     if (h.kind == OpenHandle::File)
         end = static_cast<std::int64_t>(files_.at(h.key).bytes.size());
@@ -401,7 +434,9 @@ bool FakeMachine::setFilePointer(const Handle& handle, std::int64_t distance, st
         end = volumes_[h.volume].length;
     else if (disks_.count(h.disk))
         end = static_cast<std::int64_t>(disks_.at(h.disk).bytes.size());
-    const std::int64_t base = method == win::FILE_BEGIN ? 0 : method == win::FILE_CURRENT ? h.position : end;
+    const std::int64_t base = method == win::FILE_BEGIN     ? 0
+                              : method == win::FILE_CURRENT ? h.position
+                                                            : end;
     if (base + distance < 0) return false;
     h.position = base + distance;
     newPosition = h.position;
@@ -413,123 +448,131 @@ bool FakeMachine::diskIoctl(FakeDisk& d, std::uint32_t code, ByteSpan input, Mut
     d.ioctlLog.push_back(code);
     if (!d.present) return false;
     switch (code) {
-    case win::IOCTL_DISK_GET_DRIVE_GEOMETRY: {
-        if (d.failGeometry || output.size() < 24) return false;
-        std::fill(output.begin(), output.begin() + 24, 0);
-        putLe64(output, 0, static_cast<std::uint64_t>(d.cylinders));
-        putLe32(output, 8, d.mediaType);
-        putLe32(output, 12, d.tracksPerCylinder);
-        putLe32(output, 16, d.sectorsPerTrack);
-        putLe32(output, 20, d.bytesPerSector);
-        returned = 24;
-        return true;
-    }
-    case win::IOCTL_DISK_GET_LENGTH_INFO:
-        if (output.size() < 8) return false;
-        putLe64(output, 0, d.bytes.size());
-        returned = 8;
-        return true;
-    case win::IOCTL_DISK_GET_DRIVE_LAYOUT_EX: {
-        if (d.failLayoutRequest) return false;
-        const bool mbr = d.bytes.size() >= 512 && d.bytes[510] == 0x55 && d.bytes[511] == 0xAA;
-        const std::uint32_t style = d.forcedStyle == "GPT" ? 1 : d.forcedStyle == "RAW" ? 2 : (mbr ? 0 : 2);
-        const std::uint32_t count = style == 2 ? 0 : 4 + static_cast<std::uint32_t>(d.extraLayoutEntries);
-        if (output.size() < 48 + static_cast<std::size_t>(count) * 144) return false;
-        std::fill(output.begin(), output.end(), 0);
-        putLe32(output, 0, style);
-        putLe32(output, 4, count);
-        if (style == 0) putLe32(output, 8, le32(d.bytes, 0x1B8));
-        for (std::uint32_t slot = 0; slot < std::min<std::uint32_t>(count, 4); ++slot) {
-            const std::size_t e = 446 + slot * 16;
-            const std::size_t o = 48 + slot * 144;
-            const std::uint64_t start = le32(d.bytes, e + 8);
-            const std::uint64_t sectors = le32(d.bytes, e + 12);
-            putLe32(output, o, style);
-            if (d.bytes[e + 4] == 0) continue;
-            putLe64(output, o + 8, start * d.bytesPerSector);
-            putLe64(output, o + 16, sectors * d.bytesPerSector);
-            putLe32(output, o + 24, slot + 1);
-            output[o + 32] = d.bytes[e + 4];
-            output[o + 33] = d.bytes[e] == 0x80;
-            output[o + 34] = 1;
-            putLe32(output, o + 36, static_cast<std::uint32_t>(start));
+        case win::IOCTL_DISK_GET_DRIVE_GEOMETRY: {
+            if (d.failGeometry || output.size() < 24) return false;
+            std::fill(output.begin(), output.begin() + 24, 0);
+            putLe64(output, 0, static_cast<std::uint64_t>(d.cylinders));
+            putLe32(output, 8, d.mediaType);
+            putLe32(output, 12, d.tracksPerCylinder);
+            putLe32(output, 16, d.sectorsPerTrack);
+            putLe32(output, 20, d.bytesPerSector);
+            returned = 24;
+            return true;
         }
-        returned = 48 + count * 144;
-        return true;
-    }
-    case win::IOCTL_DISK_SET_DRIVE_LAYOUT: {
-        if (d.failSetLayout || input.size() < 136) return false;
-        const std::uint32_t count = le32(input, 0);
-        if (count != 4) return false;
-        if (d.bytes.size() < 512) return false;
-        putLe32(d.bytes, 0x1B8, le32(input, 4));
-        for (int slot = 0; slot < 4; ++slot) {
-            const std::size_t p = 8 + static_cast<std::size_t>(slot) * 32;
-            const std::uint8_t type = input[p + 24];
-            const std::size_t e = 446 + static_cast<std::size_t>(slot) * 16;
-            if (type == 0) {
-                std::fill(d.bytes.begin() + static_cast<long>(e), d.bytes.begin() + static_cast<long>(e) + 16, 0);
-                continue;
+        case win::IOCTL_DISK_GET_LENGTH_INFO:
+            if (output.size() < 8) return false;
+            putLe64(output, 0, d.bytes.size());
+            returned = 8;
+            return true;
+        case win::IOCTL_DISK_GET_DRIVE_LAYOUT_EX: {
+            if (d.failLayoutRequest) return false;
+            const bool mbr = d.bytes.size() >= 512 && d.bytes[510] == 0x55 && d.bytes[511] == 0xAA;
+            const std::uint32_t style = d.forcedStyle == "GPT"   ? 1
+                                        : d.forcedStyle == "RAW" ? 2
+                                                                 : (mbr ? 0 : 2);
+            const std::uint32_t count =
+                style == 2 ? 0 : 4 + static_cast<std::uint32_t>(d.extraLayoutEntries);
+            if (output.size() < 48 + static_cast<std::size_t>(count) * 144) return false;
+            std::fill(output.begin(), output.end(), 0);
+            putLe32(output, 0, style);
+            putLe32(output, 4, count);
+            if (style == 0) putLe32(output, 8, le32(d.bytes, 0x1B8));
+            for (std::uint32_t slot = 0; slot < std::min<std::uint32_t>(count, 4); ++slot) {
+                const std::size_t e = 446 + slot * 16;
+                const std::size_t o = 48 + slot * 144;
+                const std::uint64_t start = le32(d.bytes, e + 8);
+                const std::uint64_t sectors = le32(d.bytes, e + 12);
+                putLe32(output, o, style);
+                if (d.bytes[e + 4] == 0) continue;
+                putLe64(output, o + 8, start * d.bytesPerSector);
+                putLe64(output, o + 16, sectors * d.bytesPerSector);
+                putLe32(output, o + 24, slot + 1);
+                output[o + 32] = d.bytes[e + 4];
+                output[o + 33] = d.bytes[e] == 0x80;
+                output[o + 34] = 1;
+                putLe32(output, o + 36, static_cast<std::uint32_t>(start));
             }
-            writeMbrEntry(d.bytes, slot, type, static_cast<std::uint32_t>(le64(input, p) / d.bytesPerSector),
-                          static_cast<std::uint32_t>(le64(input, p + 8) / d.bytesPerSector), input[p + 25] != 0);
+            returned = 48 + count * 144;
+            return true;
         }
-        d.bytes[510] = 0x55;
-        d.bytes[511] = 0xAA;
-        return true;
-    }
-    case win::IOCTL_DISK_UPDATE_PROPERTIES:
-        return !d.failUpdateProperties;
-    default:
-        return false;
+        case win::IOCTL_DISK_SET_DRIVE_LAYOUT: {
+            if (d.failSetLayout || input.size() < 136) return false;
+            const std::uint32_t count = le32(input, 0);
+            if (count != 4) return false;
+            if (d.bytes.size() < 512) return false;
+            putLe32(d.bytes, 0x1B8, le32(input, 4));
+            for (int slot = 0; slot < 4; ++slot) {
+                const std::size_t p = 8 + static_cast<std::size_t>(slot) * 32;
+                const std::uint8_t type = input[p + 24];
+                const std::size_t e = 446 + static_cast<std::size_t>(slot) * 16;
+                if (type == 0) {
+                    std::fill(d.bytes.begin() + static_cast<long>(e),
+                              d.bytes.begin() + static_cast<long>(e) + 16, 0);
+                    continue;
+                }
+                writeMbrEntry(d.bytes, slot, type,
+                              static_cast<std::uint32_t>(le64(input, p) / d.bytesPerSector),
+                              static_cast<std::uint32_t>(le64(input, p + 8) / d.bytesPerSector),
+                              input[p + 25] != 0);
+            }
+            d.bytes[510] = 0x55;
+            d.bytes[511] = 0xAA;
+            return true;
+        }
+        case win::IOCTL_DISK_UPDATE_PROPERTIES:
+            return !d.failUpdateProperties;
+        default:
+            return false;
     }
 }
 
 bool FakeMachine::volumeIoctl(FakeVolume& v, std::uint32_t code, MutableByteSpan output,
                               std::uint32_t& returned) {
     switch (code) {
-    case win::IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS: {
-        if (v.disk < 0) return false;
-        const int count = v.extentCount + (v.secondDisk >= 0 ? 1 : 0);
-        if (output.size() < 8 + static_cast<std::size_t>(count) * 24) return false;
-        putLe32(output, 0, static_cast<std::uint32_t>(count));
-        putLe32(output, 8, static_cast<std::uint32_t>(v.disk));
-        putLe64(output, 16, static_cast<std::uint64_t>(v.offset));
-        putLe64(output, 24, static_cast<std::uint64_t>(v.length));
-        if (v.secondDisk >= 0) putLe32(output, 32, static_cast<std::uint32_t>(v.secondDisk));
-        returned = static_cast<std::uint32_t>(8 + count * 24);
-        return true;
-    }
-    case win::IOCTL_DISK_GET_LENGTH_INFO:
-        if (output.size() < 8 || v.disk < 0 || !disks_.count(v.disk) || !disks_.at(v.disk).present) return false;
-        putLe64(output, 0, static_cast<std::uint64_t>(v.length));
-        returned = 8;
-        return true;
-    case win::IOCTL_DISK_GET_PARTITION_INFO_EX:
-        if (output.size() < 144 || v.disk < 0) return false;
-        std::fill(output.begin(), output.begin() + 144, 0);
-        putLe64(output, 8, static_cast<std::uint64_t>(v.offset));
-        putLe64(output, 16, static_cast<std::uint64_t>(v.length));
-        putLe32(output, 24, 1);
-        returned = 144;
-        return true;
-    case win::FSCTL_DISMOUNT_VOLUME:
-        v.dismounted = true;
-        return true;
-    case win::FSCTL_LOCK_VOLUME:
-    case win::FSCTL_UNLOCK_VOLUME:
-    case win::FSCTL_ALLOW_EXTENDED_DASD_IO:
-        return true;
-    case win::IOCTL_DISK_GET_DRIVE_GEOMETRY:
-        if (v.disk < 0 || !disks_.count(v.disk)) return false;
-        return diskIoctl(disks_.at(v.disk), code, {}, output, returned);
-    default:
-        return false;
+        case win::IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS: {
+            if (v.disk < 0) return false;
+            const int count = v.extentCount + (v.secondDisk >= 0 ? 1 : 0);
+            if (output.size() < 8 + static_cast<std::size_t>(count) * 24) return false;
+            putLe32(output, 0, static_cast<std::uint32_t>(count));
+            putLe32(output, 8, static_cast<std::uint32_t>(v.disk));
+            putLe64(output, 16, static_cast<std::uint64_t>(v.offset));
+            putLe64(output, 24, static_cast<std::uint64_t>(v.length));
+            if (v.secondDisk >= 0) putLe32(output, 32, static_cast<std::uint32_t>(v.secondDisk));
+            returned = static_cast<std::uint32_t>(8 + count * 24);
+            return true;
+        }
+        case win::IOCTL_DISK_GET_LENGTH_INFO:
+            if (output.size() < 8 || v.disk < 0 || !disks_.count(v.disk) ||
+                !disks_.at(v.disk).present)
+                return false;
+            putLe64(output, 0, static_cast<std::uint64_t>(v.length));
+            returned = 8;
+            return true;
+        case win::IOCTL_DISK_GET_PARTITION_INFO_EX:
+            if (output.size() < 144 || v.disk < 0) return false;
+            std::fill(output.begin(), output.begin() + 144, 0);
+            putLe64(output, 8, static_cast<std::uint64_t>(v.offset));
+            putLe64(output, 16, static_cast<std::uint64_t>(v.length));
+            putLe32(output, 24, 1);
+            returned = 144;
+            return true;
+        case win::FSCTL_DISMOUNT_VOLUME:
+            v.dismounted = true;
+            return true;
+        case win::FSCTL_LOCK_VOLUME:
+        case win::FSCTL_UNLOCK_VOLUME:
+        case win::FSCTL_ALLOW_EXTENDED_DASD_IO:
+            return true;
+        case win::IOCTL_DISK_GET_DRIVE_GEOMETRY:
+            if (v.disk < 0 || !disks_.count(v.disk)) return false;
+            return diskIoctl(disks_.at(v.disk), code, {}, output, returned);
+        default:
+            return false;
     }
 }
 
-bool FakeMachine::deviceIoControl(const Handle& handle, std::uint32_t code, ByteSpan input, MutableByteSpan output,
-                                  std::uint32_t& bytesReturned) {
+bool FakeMachine::deviceIoControl(const Handle& handle, std::uint32_t code, ByteSpan input,
+                                  MutableByteSpan output, std::uint32_t& bytesReturned) {
     bytesReturned = 0;
     auto it = handles_.find(handle.id());
     if (it == handles_.end()) return false;
@@ -537,23 +580,27 @@ bool FakeMachine::deviceIoControl(const Handle& handle, std::uint32_t code, Byte
     if (h.kind == OpenHandle::Disk) {
         auto& d = disks_.at(h.disk);
         const bool ok = diskIoctl(d, code, input, output, bytesReturned);
-        if (ok && code == win::IOCTL_DISK_UPDATE_PROPERTIES && onLayoutChanged) onLayoutChanged(*this, h.disk);
+        if (ok && code == win::IOCTL_DISK_UPDATE_PROPERTIES && onLayoutChanged)
+            onLayoutChanged(*this, h.disk);
         return ok;
     }
-    if (h.kind == OpenHandle::Volume) return volumeIoctl(volumes_[h.volume], code, output, bytesReturned);
+    if (h.kind == OpenHandle::Volume)
+        return volumeIoctl(volumes_[h.volume], code, output, bytesReturned);
     return false;
 }
 
 std::int32_t FakeMachine::queryVolumeSizeInformation(const Handle& handle, MutableByteSpan output) {
     constexpr std::int32_t kFailure = static_cast<std::int32_t>(0xC0000001u);
     auto it = handles_.find(handle.id());
-    if (it == handles_.end() || it->second.kind != OpenHandle::Volume || output.size() < 24) return kFailure;
+    if (it == handles_.end() || it->second.kind != OpenHandle::Volume || output.size() < 24)
+        return kFailure;
     const auto& v = volumes_[it->second.volume];
     if (v.failSizeQuery) return kFailure;
     std::uint32_t bps = 512;
     if (v.disk >= 0 && disks_.count(v.disk)) bps = disks_.at(v.disk).bytesPerSector;
     const std::uint64_t clusterBytes = static_cast<std::uint64_t>(v.sectorsPerCluster) * bps;
-    const std::uint64_t units = clusterBytes ? static_cast<std::uint64_t>(v.length) / clusterBytes : 0;
+    const std::uint64_t units =
+        clusterBytes ? static_cast<std::uint64_t>(v.length) / clusterBytes : 0;
     putLe64(output, 0, units);
     putLe64(output, 8, units / 2);
     putLe32(output, 16, v.sectorsPerCluster);
@@ -561,7 +608,9 @@ std::int32_t FakeMachine::queryVolumeSizeInformation(const Handle& handle, Mutab
     return 0;
 }
 
-void FakeMachine::closeHandle(std::uintptr_t id) { handles_.erase(id); }
+void FakeMachine::closeHandle(std::uintptr_t id) {
+    handles_.erase(id);
+}
 
 // ---- file system ----
 
@@ -585,7 +634,8 @@ bool FakeMachine::createDirectory(const Text& path) {
     const Text parent = parentOf(key);
     if (!isRootKey(parent) && !directories_.count(parent)) return false;
     // A folder at the root of a drive letter needs that drive ("\folder" names the current one).
-    if (isRootKey(parent) && parent.rfind(u"DRV:", 0) == 0 && !fileAttributes(parent.substr(4) + u":\\"))
+    if (isRootKey(parent) && parent.rfind(u"DRV:", 0) == 0 &&
+        !fileAttributes(parent.substr(4) + u":\\"))
         return false;
     directories_.insert(key);
     return true;
@@ -610,7 +660,9 @@ bool FakeMachine::copyFile(const Text& from, const Text& to, bool failIfExists) 
     if (src == files_.end()) return false;
     const Text key = normalise(to);
     const auto dst = files_.find(key);
-    if (dst != files_.end() && (failIfExists || (dst->second.attributes & win::FILE_ATTRIBUTE_READONLY))) return false;
+    if (dst != files_.end() &&
+        (failIfExists || (dst->second.attributes & win::FILE_ATTRIBUTE_READONLY)))
+        return false;
     const Text parent = parentOf(key);
     if ((!isRootKey(parent) && !directories_.count(parent)) || writeForbidden(key)) return false;
     FileEntry copy = src->second;
@@ -630,7 +682,8 @@ std::optional<FindData> FakeMachine::findFirstFile(const Text& path) {
         if (it != files_.end()) {
             found.attributes = it->second.attributes;
             found.sizeLow = static_cast<std::uint32_t>(it->second.bytes.size());
-            found.sizeHigh = static_cast<std::uint32_t>(static_cast<std::uint64_t>(it->second.bytes.size()) >> 32);
+            found.sizeHigh = static_cast<std::uint32_t>(
+                static_cast<std::uint64_t>(it->second.bytes.size()) >> 32);
             found.name = it->second.displayName;
         } else {
             found.attributes = win::FILE_ATTRIBUTE_DIRECTORY;
@@ -652,7 +705,8 @@ std::optional<FindData> FakeMachine::findFirstFile(const Text& path) {
     return std::nullopt;
 }
 
-int FakeMachine::shellFileOperation(WindowId window, std::uint16_t function, const Text& from, std::uint16_t flags) {
+int FakeMachine::shellFileOperation(WindowId window, std::uint16_t function, const Text& from,
+                                    std::uint16_t flags) {
     shellFileOps_.push_back({function, from, flags, window});
     if (function != win::FO_DELETE) return 1;
     // pFrom is a list of NUL-terminated names ending with an empty one.
@@ -663,8 +717,10 @@ int FakeMachine::shellFileOperation(WindowId window, std::uint16_t function, con
         if (end == start) break;
         const Text key = normalise(from.substr(start, end - start));
         const Text prefix = key + u"\\";
-        std::erase_if(files_, [&](const auto& e) { return e.first == key || e.first.rfind(prefix, 0) == 0; });
-        std::erase_if(directories_, [&](const Text& d) { return d == key || d.rfind(prefix, 0) == 0; });
+        std::erase_if(
+            files_, [&](const auto& e) { return e.first == key || e.first.rfind(prefix, 0) == 0; });
+        std::erase_if(directories_,
+                      [&](const Text& d) { return d == key || d.rfind(prefix, 0) == 0; });
         start = end + 1;
     }
     return 0;
@@ -684,7 +740,8 @@ std::optional<VolumeInformation> FakeMachine::volumeInformation(const Text& root
     if (root.size() >= 2 && root[1] == u':') {
         const char letter = static_cast<char>(std::toupper(static_cast<char>(root[0])));
         if (auto* v = volumeByLetter(letter)) {
-            if (v->infoFails || (v->disk >= 0 && disks_.count(v->disk) && !disks_.at(v->disk).present))
+            if (v->infoFails ||
+                (v->disk >= 0 && disks_.count(v->disk) && !disks_.at(v->disk).present))
                 return std::nullopt;
             return VolumeInformation{v->label, v->fileSystem};
         }
@@ -718,7 +775,9 @@ ModuleId FakeMachine::moduleHandle(const Text& name) {
     return kKernel32;
 }
 
-ModuleId FakeMachine::loadLibrary(const Text& name) { return moduleHandle(name); }
+ModuleId FakeMachine::loadLibrary(const Text& name) {
+    return moduleHandle(name);
+}
 
 ProcAddress FakeMachine::procAddress(ModuleId module, const std::string& name) {
     ++procLookups_;
@@ -748,7 +807,8 @@ std::vector<std::size_t> FakeMachine::enumerableVolumes() const {
     return out;
 }
 
-FindVolumeId FakeMachine::callFindFirstVolumeA(ProcAddress, std::string& name, std::uint32_t bufferLength) {
+FindVolumeId FakeMachine::callFindFirstVolumeA(ProcAddress, std::string& name,
+                                               std::uint32_t bufferLength) {
     const auto list = enumerableVolumes();
     if (list.empty()) return 0;
     name = "\\\\?\\" + toUtf8(volumes_[list[0]].guid) + "\\";
@@ -758,7 +818,8 @@ FindVolumeId FakeMachine::callFindFirstVolumeA(ProcAddress, std::string& name, s
     return id;
 }
 
-bool FakeMachine::callFindNextVolumeA(ProcAddress, FindVolumeId search, std::string& name, std::uint32_t bufferLength) {
+bool FakeMachine::callFindNextVolumeA(ProcAddress, FindVolumeId search, std::string& name,
+                                      std::uint32_t bufferLength) {
     auto it = searches_.find(search);
     if (it == searches_.end()) return false;
     const auto list = enumerableVolumes();
@@ -767,7 +828,9 @@ bool FakeMachine::callFindNextVolumeA(ProcAddress, FindVolumeId search, std::str
     return name.size() + 1 <= bufferLength;
 }
 
-bool FakeMachine::callFindVolumeClose(ProcAddress, FindVolumeId search) { return searches_.erase(search) != 0; }
+bool FakeMachine::callFindVolumeClose(ProcAddress, FindVolumeId search) {
+    return searches_.erase(search) != 0;
+}
 
 bool FakeMachine::callDeleteVolumeMountPointA(ProcAddress, const std::string& mountPoint) {
     if (mountPoint.size() < 2 || mountPoint[1] != ':') return false;
@@ -777,7 +840,8 @@ bool FakeMachine::callDeleteVolumeMountPointA(ProcAddress, const std::string& mo
     return true;
 }
 
-bool FakeMachine::callSetVolumeMountPointA(ProcAddress, const std::string& mountPoint, const std::string& volumeName) {
+bool FakeMachine::callSetVolumeMountPointA(ProcAddress, const std::string& mountPoint,
+                                           const std::string& volumeName) {
     if (mountPoint.size() < 2 || mountPoint[1] != ':') return false;
     if (driveType(ascii(mountPoint.substr(0, 3))) != win::DRIVE_NO_ROOT_DIR) return false;
     const auto index = volumeIndexForRoot(ascii(volumeName));
@@ -814,7 +878,9 @@ std::optional<std::uint32_t> FakeMachine::registryDword(const RegistryKey& key, 
     return it->second;
 }
 
-void FakeMachine::closeRegistryKey(std::uintptr_t id) { keys_.erase(id); }
+void FakeMachine::closeRegistryKey(std::uintptr_t id) {
+    keys_.erase(id);
+}
 
 // ---- processes ----
 
@@ -853,7 +919,9 @@ bool FakeMachine::processExitCode(const ProcessHandle& process, std::uint32_t& e
     return true;
 }
 
-void FakeMachine::closeProcess(std::uintptr_t id) { processHandles_.erase(id); }
+void FakeMachine::closeProcess(std::uintptr_t id) {
+    processHandles_.erase(id);
+}
 
 void FakeMachine::pumpPendingMessages() {
     ++pumps_;
@@ -904,16 +972,18 @@ std::optional<ByteSpan> FakeMachine::rcData(const Text& name) {
 
 // ---- user interface ----
 
-WindowId FakeMachine::createWindow(const WindowSpec& spec) {
+WindowId FakeMachine::createWindow(const WindowSpec& params) {
     const WindowId id = nextUiId_++;
     FakeWindow w;
-    w.spec = spec;
-    w.onTop = spec.alwaysOnTop;
+    w.params = params;
+    w.onTop = params.alwaysOnTop;
     windows_[id] = w;
     return id;
 }
 
-void FakeMachine::showWindow(WindowId window) { windows_.at(window).shown = true; }
+void FakeMachine::showWindow(WindowId window) {
+    windows_.at(window).shown = true;
+}
 
 void FakeMachine::destroyWindow(WindowId window) {
     windows_.at(window).destroyed = true;
@@ -921,45 +991,73 @@ void FakeMachine::destroyWindow(WindowId window) {
         if (c.parent == window) c.destroyed = true;
 }
 
-void FakeMachine::bringToFront(WindowId window) { ++windows_.at(window).frontRequests; }
-void FakeMachine::setWindowEnabled(WindowId window, bool on) { windows_.at(window).enabled = on; }
-bool FakeMachine::windowEnabled(WindowId window) { return windows_.at(window).enabled; }
+void FakeMachine::bringToFront(WindowId window) {
+    ++windows_.at(window).frontRequests;
+}
+void FakeMachine::setWindowEnabled(WindowId window, bool on) {
+    windows_.at(window).enabled = on;
+}
+bool FakeMachine::windowEnabled(WindowId window) {
+    return windows_.at(window).enabled;
+}
 void FakeMachine::setClientSize(WindowId window, int width, int height) {
-    windows_.at(window).spec.clientWidth = width;
-    windows_.at(window).spec.clientHeight = height;
+    windows_.at(window).params.clientWidth = width;
+    windows_.at(window).params.clientHeight = height;
 }
 std::pair<int, int> FakeMachine::clientSize(WindowId window) {
-    return {windows_.at(window).spec.clientWidth, windows_.at(window).spec.clientHeight};
+    return {windows_.at(window).params.clientWidth, windows_.at(window).params.clientHeight};
 }
-void FakeMachine::setWindowTitle(WindowId window, const Text& title) { windows_.at(window).spec.title = title; }
-void FakeMachine::startTimer(WindowId window, std::uint32_t ms) { windows_.at(window).timerMs = ms; }
+void FakeMachine::setWindowTitle(WindowId window, const Text& title) {
+    windows_.at(window).params.title = title;
+}
+void FakeMachine::startTimer(WindowId window, std::uint32_t ms) {
+    windows_.at(window).timerMs = ms;
+}
 
-ControlId FakeMachine::createControl(WindowId parent, const ControlSpec& spec) {
+ControlId FakeMachine::createControl(WindowId parent, const ControlSpec& params) {
     const ControlId id = nextUiId_++;
     FakeControl c;
     c.parent = parent;
-    c.spec = spec;
+    c.params = params;
     controls_[id] = c;
     return id;
 }
 
-void FakeMachine::destroyControl(ControlId control) { controls_.at(control).destroyed = true; }
+void FakeMachine::destroyControl(ControlId control) {
+    controls_.at(control).destroyed = true;
+}
 void FakeMachine::setCaption(ControlId control, const Text& text) {
-    controls_.at(control).spec.caption = text;
+    controls_.at(control).params.caption = text;
     captionHistory_[control].push_back(text);
 }
 std::vector<Text> FakeMachine::captionHistory(ControlId control) const {
     const auto it = captionHistory_.find(control);
     return it == captionHistory_.end() ? std::vector<Text>() : it->second;
 }
-Text FakeMachine::caption(ControlId control) { return controls_.at(control).spec.caption; }
-void FakeMachine::setEnabled(ControlId control, bool on) { controls_.at(control).spec.enabled = on; }
-bool FakeMachine::enabled(ControlId control) { return controls_.at(control).spec.enabled; }
-void FakeMachine::setVisible(ControlId control, bool on) { controls_.at(control).spec.visible = on; }
-void FakeMachine::setBounds(ControlId control, const Rect& rect) { controls_.at(control).spec.rect = rect; }
-Rect FakeMachine::bounds(ControlId control) { return controls_.at(control).spec.rect; }
-void FakeMachine::setChecked(ControlId control, bool on) { controls_.at(control).checked = on; }
-bool FakeMachine::checked(ControlId control) { return controls_.at(control).checked; }
+Text FakeMachine::caption(ControlId control) {
+    return controls_.at(control).params.caption;
+}
+void FakeMachine::setEnabled(ControlId control, bool on) {
+    controls_.at(control).params.enabled = on;
+}
+bool FakeMachine::enabled(ControlId control) {
+    return controls_.at(control).params.enabled;
+}
+void FakeMachine::setVisible(ControlId control, bool on) {
+    controls_.at(control).params.visible = on;
+}
+void FakeMachine::setBounds(ControlId control, const Rect& rect) {
+    controls_.at(control).params.rect = rect;
+}
+Rect FakeMachine::bounds(ControlId control) {
+    return controls_.at(control).params.rect;
+}
+void FakeMachine::setChecked(ControlId control, bool on) {
+    controls_.at(control).checked = on;
+}
+bool FakeMachine::checked(ControlId control) {
+    return controls_.at(control).checked;
+}
 
 void FakeMachine::setItems(ControlId control, const std::vector<Text>& list) {
     auto& c = controls_.at(control);
@@ -968,26 +1066,32 @@ void FakeMachine::setItems(ControlId control, const std::vector<Text>& list) {
     ++c.itemReplacements;
 }
 
-std::vector<Text> FakeMachine::items(ControlId control) { return controls_.at(control).items; }
+std::vector<Text> FakeMachine::items(ControlId control) {
+    return controls_.at(control).items;
+}
 
 void FakeMachine::setSelectedIndex(ControlId control, int index) {
     auto& c = controls_.at(control);
     c.selected = (index >= 0 && index < static_cast<int>(c.items.size())) ? index : -1;
 }
 
-int FakeMachine::selectedIndex(ControlId control) { return controls_.at(control).selected; }
+int FakeMachine::selectedIndex(ControlId control) {
+    return controls_.at(control).selected;
+}
 
-int FakeMachine::textWidth(ControlId, const Text& text) { return static_cast<int>(text.size()) * 6; }
+int FakeMachine::textWidth(ControlId, const Text& text) {
+    return static_cast<int>(text.size()) * 6;
+}
 
-int FakeMachine::messageDialog(const DialogSpec& spec) {
-    int result = spec.defaultResult;
+int FakeMachine::messageDialog(const DialogSpec& params) {
+    int result = params.defaultResult;
     if (dialogAnswerer) {
-        result = dialogAnswerer(spec);
+        result = dialogAnswerer(params);
     } else if (!answers_.empty()) {
         result = answers_.front();
         answers_.pop_front();
     }
-    dialogs_.push_back({spec, result});
+    dialogs_.push_back({params, result});
     return result;
 }
 
@@ -1005,13 +1109,13 @@ std::vector<ControlId> FakeMachine::controlsOf(WindowId window) const {
 
 ControlId FakeMachine::findControl(WindowId window, const Text& text) const {
     for (const auto& [id, c] : controls_)
-        if (c.parent == window && !c.destroyed && c.spec.caption == text) return id;
+        if (c.parent == window && !c.destroyed && c.params.caption == text) return id;
     return 0;
 }
 
 void FakeMachine::userClick(ControlId id) {
     const auto& c = controls_.at(id);
-    if (c.destroyed || !c.spec.enabled || !windows_.at(c.parent).enabled) return;
+    if (c.destroyed || !c.params.enabled || !windows_.at(c.parent).enabled) return;
     if (sink_) sink_->onClick(id);
 }
 
@@ -1020,7 +1124,9 @@ void FakeMachine::userSelect(ControlId id, int index) {
     if (sink_) sink_->onSelectionChange(id);
 }
 
-void FakeMachine::userType(ControlId id, const Text& text) { controls_.at(id).spec.caption = text; }
+void FakeMachine::userType(ControlId id, const Text& text) {
+    controls_.at(id).params.caption = text;
+}
 
 void FakeMachine::userClose(WindowId id) {
     if (sink_) sink_->onClose(id);

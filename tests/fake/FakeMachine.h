@@ -26,7 +26,7 @@ struct FakeDisk {
     // Partition style the layout request reports: empty → derived from sector 0 (0x55AA → MBR,
     // otherwise RAW); "GPT" forces style 1 with the MBR slots as partitions.
     std::string forcedStyle;
-    bool present = true;           // false: a card reader without medium (every request fails)
+    bool present = true;  // false: a card reader without medium (every request fails)
     bool failReads = false;
     bool failWrites = false;
     bool failSeeks = false;
@@ -48,20 +48,20 @@ struct FakeDisk {
 };
 
 struct FakeVolume {
-    char letter = 0;   // 'E'; 0 when the volume has no drive letter
-    Text guid;         // "Volume{…}" (without prefix)
-    int disk = -1;     // disk number; -1: none (the extent request fails)
+    char letter = 0;  // 'E'; 0 when the volume has no drive letter
+    Text guid;        // "Volume{…}" (without prefix)
+    int disk = -1;    // disk number; -1: none (the extent request fails)
     std::int64_t offset = 0;
     std::int64_t length = 0;
     std::uint32_t driveType = win::DRIVE_REMOVABLE;
     Text fileSystem = u"FAT32";
     Text label;
-    bool infoFails = false;        // GetVolumeInformationW fails
+    bool infoFails = false;                   // GetVolumeInformationW fails
     std::optional<std::uint64_t> totalBytes;  // GetDiskFreeSpaceExW; default: length
     std::uint32_t sectorsPerCluster = 8;
     bool failSizeQuery = false;
-    int extentCount = 1;           // >10 makes the extent request fail for lack of room
-    int secondDisk = -1;           // a second extent on another disk
+    int extentCount = 1;  // >10 makes the extent request fail for lack of room
+    int secondDisk = -1;  // a second extent on another disk
     bool dismounted = false;
     bool deleteMountPointFails = false;
 };
@@ -84,7 +84,7 @@ struct ChildOutcome {
 };
 
 struct DialogRecord {
-    DialogSpec spec;
+    DialogSpec params;
     int result = 0;
 };
 
@@ -96,7 +96,7 @@ struct MessageBoxRecord {
 
 struct FakeControl {
     WindowId parent = 0;
-    ControlSpec spec;
+    ControlSpec params;
     bool checked = false;
     std::vector<Text> items;
     int selected = -1;
@@ -105,7 +105,7 @@ struct FakeControl {
 };
 
 struct FakeWindow {
-    WindowSpec spec;
+    WindowSpec params;
     bool shown = false;
     bool enabled = true;
     bool destroyed = false;
@@ -115,8 +115,8 @@ struct FakeWindow {
 };
 
 struct RegistryEntry {
-    std::map<Text, Text> strings;           // value name → text
-    std::map<Text, std::uint32_t> dwords;   // value name → integer
+    std::map<Text, Text> strings;          // value name → text
+    std::map<Text, std::uint32_t> dwords;  // value name → integer
     bool openFails = false;
 };
 
@@ -137,7 +137,8 @@ public:
     void addPlainDrive(char letter, std::uint32_t driveType, Text fileSystem = u"NTFS",
                        Text label = u"", std::uint64_t totalBytes = 0);
 
-    void putFile(const Text& path, Bytes content, std::uint32_t attributes = win::FILE_ATTRIBUTE_ARCHIVE);
+    void putFile(const Text& path, Bytes content,
+                 std::uint32_t attributes = win::FILE_ATTRIBUTE_ARCHIVE);
     void putFile(const Text& path, const std::string& content) {
         putFile(path, Bytes(content.begin(), content.end()));
     }
@@ -214,11 +215,11 @@ public:
     FakeWindow& window(WindowId id) { return windows_.at(id); }
     std::vector<ControlId> controlsOf(WindowId window) const;
     ControlId findControl(WindowId window, const Text& caption) const;
-    void userClick(ControlId id);               // the user clicks a button or a check box
-    void userSelect(ControlId id, int index);   // the user picks an item of a drop-down list
+    void userClick(ControlId id);              // the user clicks a button or a check box
+    void userSelect(ControlId id, int index);  // the user picks an item of a drop-down list
     void userType(ControlId id, const Text& text);
     void userClose(WindowId id);
-    void timerTick();                           // one tick for every window with a timer
+    void timerTick();  // one tick for every window with a timer
     int dpi = 96;
 
     // ---- the seam ----
@@ -288,7 +289,7 @@ public:
 
     void setEventSink(EventSink* sink) override { sink_ = sink; }
     int screenDpi() override { return dpi; }
-    WindowId createWindow(const WindowSpec& spec) override;
+    WindowId createWindow(const WindowSpec& params) override;
     void showWindow(WindowId window) override;
     void destroyWindow(WindowId window) override;
     void bringToFront(WindowId window) override;
@@ -298,7 +299,7 @@ public:
     std::pair<int, int> clientSize(WindowId window) override;
     void setWindowTitle(WindowId window, const Text& title) override;
     void startTimer(WindowId window, std::uint32_t milliseconds) override;
-    ControlId createControl(WindowId parent, const ControlSpec& spec) override;
+    ControlId createControl(WindowId parent, const ControlSpec& params) override;
     void destroyControl(ControlId control) override;
     void setCaption(ControlId control, const Text& caption) override;
     Text caption(ControlId control) override;
@@ -314,7 +315,7 @@ public:
     void setSelectedIndex(ControlId control, int index) override;
     int selectedIndex(ControlId control) override;
     int textWidth(ControlId control, const Text& text) override;
-    int messageDialog(const DialogSpec& spec) override;
+    int messageDialog(const DialogSpec& params) override;
     int messageBox(const Text& text, const Text& caption, std::uint32_t flags) override;
     void postQuit() override { ++quitRequests_; }
 
@@ -324,8 +325,8 @@ public:
 private:
     struct OpenHandle {
         enum Kind { File, Disk, Volume } kind = File;
-        Text key;        // file: normalised path
-        int disk = -1;   // disk number (disk) or the volume's disk
+        Text key;       // file: normalised path
+        int disk = -1;  // disk number (disk) or the volume's disk
         std::size_t volume = 0;
         std::int64_t position = 0;
         std::uint32_t access = 0;

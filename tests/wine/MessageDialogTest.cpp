@@ -67,10 +67,10 @@ void CALLBACK probeTimer(HWND, UINT, UINT_PTR, DWORD) {
     probe->action(dialog);
 }
 
-int showProbed(Win32Platform& sys, const DialogSpec& spec, DialogProbe& state) {
+int showProbed(Win32Platform& sys, const DialogSpec& params, DialogProbe& state) {
     probe = &state;
     const UINT_PTR timer = SetTimer(nullptr, 0, 50, probeTimer);
-    const int result = sys.messageDialog(spec);
+    const int result = sys.messageDialog(params);
     KillTimer(nullptr, timer);
     probe = nullptr;
     return result;
@@ -82,36 +82,36 @@ void pressKey(WPARAM key) {
 }
 
 DialogSpec okCancel() {
-    DialogSpec spec;
-    spec.title = u"Cảnh báo";
-    spec.message = u"Cảnh báo:\r\nTOÀN BỘ dữ liệu trên ổ đĩa 'E:' sẽ bị mất.";
-    spec.kind = DialogKind::Warning;
-    spec.buttons = {{1, u"OK"}, {2, u"Hủy bỏ"}};
-    spec.defaultResult = 1;
-    spec.escapeResult = 2;
-    spec.closeResult = 2;
-    return spec;
+    DialogSpec params;
+    params.title = u"Cảnh báo";
+    params.message = u"Cảnh báo:\r\nTOÀN BỘ dữ liệu trên ổ đĩa 'E:' sẽ bị mất.";
+    params.kind = DialogKind::Warning;
+    params.buttons = {{1, u"OK"}, {2, u"Hủy bỏ"}};
+    params.defaultResult = 1;
+    params.escapeResult = 2;
+    params.closeResult = 2;
+    return params;
 }
 
 class Win32MessageDialog : public ::testing::Test {
 protected:
     void SetUp() override {
-        WindowSpec spec;
-        spec.title = u"main";
-        spec.clientWidth = 200;
-        spec.clientHeight = 100;
-        main = sys.createWindow(spec);
-        spec.title = u"second";
-        second = sys.createWindow(spec);
+        WindowSpec params;
+        params.title = u"main";
+        params.clientWidth = 200;
+        params.clientHeight = 100;
+        main = sys.createWindow(params);
+        params.title = u"second";
+        second = sys.createWindow(params);
         sys.showWindow(main);
         sys.showWindow(second);
     }
 
-    int show(const DialogSpec& spec, std::function<void(HWND)> action) {
+    int show(const DialogSpec& params, std::function<void(HWND)> action) {
         state = DialogProbe{};
         state.action = std::move(action);
         state.programWindows = {hwnd(main), hwnd(second)};
-        return showProbed(sys, spec, state);
+        return showProbed(sys, params, state);
     }
 
     HWND hwnd(WindowId window) { return reinterpret_cast<HWND>(sys.nativeWindow(window)); }
@@ -123,14 +123,15 @@ protected:
 };
 
 TEST_F(Win32MessageDialog, ShowsTheCallersTitleAndCaptionsInOrderAndEndsWithTheRightResult) {
-    const DialogSpec spec = okCancel();
-    EXPECT_EQ(show(spec, [](HWND) { pressKey(VK_ESCAPE); }), 2);
+    const DialogSpec params = okCancel();
+    EXPECT_EQ(show(params, [](HWND) { pressKey(VK_ESCAPE); }), 2);
     EXPECT_EQ(state.title, u"Cảnh báo");
     EXPECT_EQ(state.captions, (std::vector<Text>{u"OK", u"Hủy bỏ"}));
 
-    EXPECT_EQ(show(spec, [](HWND dialog) { PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0); }), 2);
-    EXPECT_EQ(show(spec, [](HWND) { pressKey(VK_RETURN); }), 1);
-    EXPECT_EQ(show(spec,
+    EXPECT_EQ(show(params, [](HWND dialog) { PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0); }),
+              2);
+    EXPECT_EQ(show(params, [](HWND) { pressKey(VK_RETURN); }), 1);
+    EXPECT_EQ(show(params,
                    [](HWND dialog) {
                        PostMessageW(GetDlgItem(dialog, 1001), BM_CLICK, 0, 0);  // the second
                    }),
@@ -138,17 +139,17 @@ TEST_F(Win32MessageDialog, ShowsTheCallersTitleAndCaptionsInOrderAndEndsWithTheR
 }
 
 TEST_F(Win32MessageDialog, WithOkAloneEscPressesOkButTheCloseBoxStillRefuses) {
-    DialogSpec spec;
-    spec.title = u"Error";
-    spec.message = u"Unexpected error && no details.";
-    spec.kind = DialogKind::Error;
-    spec.buttons = {{1, u"OK"}};
-    spec.defaultResult = 1;
-    spec.escapeResult = 1;
-    spec.closeResult = 2;
-    EXPECT_EQ(show(spec, [](HWND) { pressKey(VK_ESCAPE); }), 1);
+    DialogSpec params;
+    params.title = u"Error";
+    params.message = u"Unexpected error && no details.";
+    params.kind = DialogKind::Error;
+    params.buttons = {{1, u"OK"}};
+    params.defaultResult = 1;
+    params.escapeResult = 1;
+    params.closeResult = 2;
+    EXPECT_EQ(show(params, [](HWND) { pressKey(VK_ESCAPE); }), 1);
     EXPECT_EQ(state.captions, std::vector<Text>{u"OK"});
-    EXPECT_EQ(show(spec, [](HWND dialog) { PostMessageW(dialog, WM_CLOSE, 0, 0); }), 2);
+    EXPECT_EQ(show(params, [](HWND dialog) { PostMessageW(dialog, WM_CLOSE, 0, 0); }), 2);
 }
 
 TEST_F(Win32MessageDialog, ADialogThatEndsWithoutAnAnswerIsARefusal) {

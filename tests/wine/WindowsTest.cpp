@@ -17,22 +17,22 @@ class Win32Windows : public ::testing::Test {
 protected:
     void SetUp() override {
         sys.setEventSink(&sink);
-        WindowSpec spec;
-        spec.title = u"QEL test window";
-        spec.clientWidth = 249;
-        spec.clientHeight = 187;
-        spec.minimizeBox = true;
-        window = sys.createWindow(spec);
+        WindowSpec params;
+        params.title = u"QEL test window";
+        params.clientWidth = 249;
+        params.clientHeight = 187;
+        params.minimizeBox = true;
+        window = sys.createWindow(params);
         ASSERT_NE(window, 0u);
     }
 
     ControlId add(ControlKind kind, const Text& caption, Rect rect, int tabOrder = -1) {
-        ControlSpec spec;
-        spec.kind = kind;
-        spec.caption = caption;
-        spec.rect = rect;
-        spec.tabOrder = tabOrder;
-        return sys.createControl(window, spec);
+        ControlSpec params;
+        params.kind = kind;
+        params.caption = caption;
+        params.rect = rect;
+        params.tabOrder = tabOrder;
+        return sys.createControl(window, params);
     }
 
     HWND hwndOf(ControlId control) { return reinterpret_cast<HWND>(sys.nativeControl(control)); }

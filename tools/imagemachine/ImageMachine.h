@@ -62,7 +62,7 @@ public:
 
     // UI state, as the window models left it.
     struct UiWindow {
-        WindowSpec spec;
+        WindowSpec params;
         bool shown = false;
         bool enabled = true;
         bool destroyed = false;
@@ -70,7 +70,7 @@ public:
     };
     struct UiControl {
         WindowId parent = 0;
-        ControlSpec spec;
+        ControlSpec params;
         bool checked = false;
         std::vector<Text> items;
         int selected = -1;
@@ -147,7 +147,7 @@ public:
 
     void setEventSink(EventSink* sink) override { sink_ = sink; }
     int screenDpi() override { return 96; }
-    WindowId createWindow(const WindowSpec& spec) override;
+    WindowId createWindow(const WindowSpec& params) override;
     void showWindow(WindowId window) override;
     void destroyWindow(WindowId window) override;
     void bringToFront(WindowId) override {}
@@ -157,15 +157,15 @@ public:
     std::pair<int, int> clientSize(WindowId window) override;
     void setWindowTitle(WindowId window, const Text& title) override;
     void startTimer(WindowId window, std::uint32_t milliseconds) override;
-    ControlId createControl(WindowId parent, const ControlSpec& spec) override;
+    ControlId createControl(WindowId parent, const ControlSpec& params) override;
     void destroyControl(ControlId control) override { controls_.at(control).destroyed = true; }
     void setCaption(ControlId control, const Text& caption) override;
-    Text caption(ControlId control) override { return controls_.at(control).spec.caption; }
+    Text caption(ControlId control) override { return controls_.at(control).params.caption; }
     void setEnabled(ControlId control, bool enabled) override;
-    bool enabled(ControlId control) override { return controls_.at(control).spec.enabled; }
+    bool enabled(ControlId control) override { return controls_.at(control).params.enabled; }
     void setVisible(ControlId control, bool visible) override;
     void setBounds(ControlId control, const Rect& rect) override;
-    Rect bounds(ControlId control) override { return controls_.at(control).spec.rect; }
+    Rect bounds(ControlId control) override { return controls_.at(control).params.rect; }
     void setChecked(ControlId control, bool checked) override;
     bool checked(ControlId control) override { return controls_.at(control).checked; }
     void setItems(ControlId control, const std::vector<Text>& items) override;
@@ -173,7 +173,7 @@ public:
     void setSelectedIndex(ControlId control, int index) override;
     int selectedIndex(ControlId control) override { return controls_.at(control).selected; }
     int textWidth(ControlId control, const Text& text) override;
-    int messageDialog(const DialogSpec& spec) override;
+    int messageDialog(const DialogSpec& params) override;
     int messageBox(const Text& text, const Text& caption, std::uint32_t flags) override;
     void postQuit() override;
 

@@ -61,18 +61,18 @@ std::string indented(const Text& message) {
 Text ImageMachine::controlLabel(ControlId id) const {
     const auto& c = controls_.at(id);
     const auto& w = windows_.at(c.parent);
-    return w.spec.title + u" / " + ascii(kindName(c.spec.kind));
+    return w.params.title + u" / " + ascii(kindName(c.params.kind));
 }
 
-WindowId ImageMachine::createWindow(const WindowSpec& spec) {
+WindowId ImageMachine::createWindow(const WindowSpec& params) {
     const WindowId id = nextUiId_++;
-    windows_[id] = UiWindow{spec, false, true, false, 0};
+    windows_[id] = UiWindow{params, false, true, false, 0};
     return id;
 }
 
 void ImageMachine::showWindow(WindowId window) {
     auto& w = windows_.at(window);
-    if (!w.shown) say("[window] " + quoted(w.spec.title) + " shown");
+    if (!w.shown) say("[window] " + quoted(w.params.title) + " shown");
     w.shown = true;
 }
 
@@ -81,74 +81,74 @@ void ImageMachine::destroyWindow(WindowId window) {
     w.destroyed = true;
     for (auto& [id, c] : controls_)
         if (c.parent == window) c.destroyed = true;
-    say("[window] " + quoted(w.spec.title) + " closed");
+    say("[window] " + quoted(w.params.title) + " closed");
 }
 
 void ImageMachine::setWindowEnabled(WindowId window, bool enabled) {
     auto& w = windows_.at(window);
     if (w.enabled != enabled && w.shown)
-        say("[window] " + quoted(w.spec.title) + (enabled ? " enabled" : " disabled"));
+        say("[window] " + quoted(w.params.title) + (enabled ? " enabled" : " disabled"));
     w.enabled = enabled;
 }
 
 void ImageMachine::setClientSize(WindowId window, int width, int height) {
-    windows_.at(window).spec.clientWidth = width;
-    windows_.at(window).spec.clientHeight = height;
+    windows_.at(window).params.clientWidth = width;
+    windows_.at(window).params.clientHeight = height;
 }
 
 std::pair<int, int> ImageMachine::clientSize(WindowId window) {
-    const auto& spec = windows_.at(window).spec;
-    return {spec.clientWidth, spec.clientHeight};
+    const auto& params = windows_.at(window).params;
+    return {params.clientWidth, params.clientHeight};
 }
 
 void ImageMachine::setWindowTitle(WindowId window, const Text& title) {
-    windows_.at(window).spec.title = title;
+    windows_.at(window).params.title = title;
 }
 
 void ImageMachine::startTimer(WindowId window, std::uint32_t milliseconds) {
     windows_.at(window).timerMs = milliseconds;
 }
 
-ControlId ImageMachine::createControl(WindowId parent, const ControlSpec& spec) {
+ControlId ImageMachine::createControl(WindowId parent, const ControlSpec& params) {
     const ControlId id = nextUiId_++;
     UiControl c;
     c.parent = parent;
-    c.spec = spec;
+    c.params = params;
     controls_[id] = c;
-    if (windows_.at(parent).shown && spec.visible && !spec.caption.empty())
-        say("[" + toUtf8(controlLabel(id)) + "] " + quoted(spec.caption));
+    if (windows_.at(parent).shown && params.visible && !params.caption.empty())
+        say("[" + toUtf8(controlLabel(id)) + "] " + quoted(params.caption));
     return id;
 }
 
 // Caption changes of a shown window are what the user watches during a run.
 void ImageMachine::setCaption(ControlId control, const Text& caption) {
     auto& c = controls_.at(control);
-    const bool changed = c.spec.caption != caption;
-    c.spec.caption = caption;
-    if (changed && windows_.at(c.parent).shown && c.spec.visible &&
-        c.spec.kind != ControlKind::Edit)
+    const bool changed = c.params.caption != caption;
+    c.params.caption = caption;
+    if (changed && windows_.at(c.parent).shown && c.params.visible &&
+        c.params.kind != ControlKind::Edit)
         say("[" + toUtf8(controlLabel(control)) + "] " + quoted(caption));
 }
 
 void ImageMachine::setEnabled(ControlId control, bool enabled) {
-    controls_.at(control).spec.enabled = enabled;
+    controls_.at(control).params.enabled = enabled;
 }
 
 void ImageMachine::setVisible(ControlId control, bool visible) {
     auto& c = controls_.at(control);
-    if (c.spec.visible && !visible && windows_.at(c.parent).shown)
-        say("[" + toUtf8(controlLabel(control)) + "] hidden: " + quoted(c.spec.caption));
-    c.spec.visible = visible;
+    if (c.params.visible && !visible && windows_.at(c.parent).shown)
+        say("[" + toUtf8(controlLabel(control)) + "] hidden: " + quoted(c.params.caption));
+    c.params.visible = visible;
 }
 
 void ImageMachine::setBounds(ControlId control, const Rect& rect) {
-    controls_.at(control).spec.rect = rect;
+    controls_.at(control).params.rect = rect;
 }
 
 void ImageMachine::setChecked(ControlId control, bool checked) {
     auto& c = controls_.at(control);
     if (c.checked != checked && windows_.at(c.parent).shown)
-        say("[" + toUtf8(controlLabel(control)) + "] " + quoted(c.spec.caption) +
+        say("[" + toUtf8(controlLabel(control)) + "] " + quoted(c.params.caption) +
             (checked ? " ticked" : " cleared"));
     c.checked = checked;
 }
@@ -169,27 +169,27 @@ int ImageMachine::textWidth(ControlId, const Text& text) {
     return static_cast<int>(text.size()) * 7;
 }
 
-int ImageMachine::messageDialog(const DialogSpec& spec) {
+int ImageMachine::messageDialog(const DialogSpec& params) {
     int result = -1;
     const std::string answer =
         options_.answers.empty() ? options_.defaultAnswer : options_.answers.front();
     if (!options_.answers.empty()) options_.answers.pop_front();
-    for (const auto& button : spec.buttons)
+    for (const auto& button : params.buttons)
         if (equalsIgnoreAsciiCase(button.caption, fromUtf8(answer)) ||
             std::to_string(button.result) == answer)
             result = button.result;
     if (result < 0) {
         const bool cancel = equalsIgnoreAsciiCase(fromUtf8(answer), u"Cancel") || answer == "2";
-        result = cancel ? spec.closeResult : spec.defaultResult;
+        result = cancel ? params.closeResult : params.defaultResult;
     }
     std::string buttons;
     std::string chosen = "closed";
-    for (const auto& button : spec.buttons) {
+    for (const auto& button : params.buttons) {
         buttons += " [" + toUtf8(button.caption) + "]";
         if (button.result == result) chosen = toUtf8(button.caption);
     }
-    say("[dialog, " + std::string(dialogKindName(spec.kind)) + "] " + quoted(spec.title) + "\n" +
-        indented(spec.message) + "\n    buttons:" + buttons + " -> " + chosen);
+    say("[dialog, " + std::string(dialogKindName(params.kind)) + "] " + quoted(params.title) +
+        "\n" + indented(params.message) + "\n    buttons:" + buttons + " -> " + chosen);
     return result;
 }
 

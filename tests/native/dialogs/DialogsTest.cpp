@@ -24,14 +24,14 @@ std::vector<Text> titlesOfEveryKind(const TextTable& texts) {
     for (const DialogKind kind :
          {DialogKind::Warning, DialogKind::Error, DialogKind::Information}) {
         LangMessageDlg(machine, texts, u"text", kind, kButtonsOk, {u"OK"});
-        titles.push_back(machine.dialogs().back().spec.title);
+        titles.push_back(machine.dialogs().back().params.title);
     }
     return titles;
 }
 
-std::vector<Text> captionsOf(const DialogSpec& spec) {
+std::vector<Text> captionsOf(const DialogSpec& params) {
     std::vector<Text> captions;
-    for (const auto& button : spec.buttons) captions.push_back(button.caption);
+    for (const auto& button : params.buttons) captions.push_back(button.caption);
     return captions;
 }
 
@@ -51,7 +51,7 @@ TEST(MessageDialogs, ButtonsCaptionsDefaultEscAndClose) {
     EXPECT_EQ(LangMessageDlg(machine, texts, u"Sure?", DialogKind::Warning, kButtonsOkCancel,
                              {u"OK", u"Hủy bỏ"}),
               kResultCancel);
-    const DialogSpec& okCancel = machine.dialogs()[0].spec;
+    const DialogSpec& okCancel = machine.dialogs()[0].params;
     EXPECT_EQ(okCancel.message, u"Sure?");
     ASSERT_EQ(okCancel.buttons.size(), 2u);
     EXPECT_EQ(okCancel.buttons[0].result, kResultOk);
@@ -63,20 +63,20 @@ TEST(MessageDialogs, ButtonsCaptionsDefaultEscAndClose) {
 
     // Captions run out (Cancel keeps its own) or are left over; OK alone answers Esc itself.
     LangMessageDlg(machine, texts, u"m", DialogKind::Warning, kButtonsOkCancel, {u"Đồng ý"});
-    EXPECT_EQ(captionsOf(machine.dialogs()[1].spec), (std::vector<Text>{u"Đồng ý", u"Cancel"}));
+    EXPECT_EQ(captionsOf(machine.dialogs()[1].params), (std::vector<Text>{u"Đồng ý", u"Cancel"}));
     LangMessageDlg(machine, texts, u"m", DialogKind::Warning, kButtonsOk, {u"OK", u"extra"});
-    EXPECT_EQ(captionsOf(machine.dialogs()[2].spec), (std::vector<Text>{u"OK"}));
-    EXPECT_EQ(machine.dialogs()[2].spec.escapeResult, kResultOk);
+    EXPECT_EQ(captionsOf(machine.dialogs()[2].params), (std::vector<Text>{u"OK"}));
+    EXPECT_EQ(machine.dialogs()[2].params.escapeResult, kResultOk);
 
     // Any set keeps the fixed order Yes, No, OK, Cancel, Abort … Help; Esc prefers Cancel, then No.
     constexpr int kYes = 1, kNo = 2, kAbort = 16, kHelp = 1024;
     LangMessageDlg(machine, texts, u"m", DialogKind::Warning,
                    kHelp | kButtonCancel | kNo | kYes | kAbort, {u"1", u"2", u"3"});
-    EXPECT_EQ(captionsOf(machine.dialogs()[3].spec),
+    EXPECT_EQ(captionsOf(machine.dialogs()[3].params),
               (std::vector<Text>{u"1", u"2", u"3", u"Abort", u"Help"}));
-    EXPECT_EQ(machine.dialogs()[3].spec.escapeResult, kResultCancel);
+    EXPECT_EQ(machine.dialogs()[3].params.escapeResult, kResultCancel);
     LangMessageDlg(machine, texts, u"m", DialogKind::Warning, kYes | kNo, {});
-    const DialogSpec& yesNo = machine.dialogs()[4].spec;
+    const DialogSpec& yesNo = machine.dialogs()[4].params;
     EXPECT_EQ(captionsOf(yesNo), (std::vector<Text>{u"Yes", u"No"}));
     EXPECT_EQ(yesNo.escapeResult, yesNo.buttons[1].result);
 }
@@ -85,13 +85,13 @@ TEST(MessageDialogs, SupportErrorIsAnErrorWithOneOkButton) {
     FakeMachine machine;
     ShowSupportError(machine, vietnameseTexts());
     ASSERT_EQ(machine.dialogs().size(), 1u);
-    const DialogSpec& spec = machine.dialogs()[0].spec;
-    EXPECT_EQ(spec.message, u"Lỗi, vui lòng liên hệ tác giả!");
-    EXPECT_EQ(spec.kind, DialogKind::Error);
-    EXPECT_EQ(spec.title, u"Lỗi");
-    ASSERT_EQ(spec.buttons.size(), 1u);
-    EXPECT_EQ(spec.buttons[0].result, kResultOk);
-    EXPECT_EQ(spec.buttons[0].caption, u"OK");
+    const DialogSpec& params = machine.dialogs()[0].params;
+    EXPECT_EQ(params.message, u"Lỗi, vui lòng liên hệ tác giả!");
+    EXPECT_EQ(params.kind, DialogKind::Error);
+    EXPECT_EQ(params.title, u"Lỗi");
+    ASSERT_EQ(params.buttons.size(), 1u);
+    EXPECT_EQ(params.buttons[0].result, kResultOk);
+    EXPECT_EQ(params.buttons[0].caption, u"OK");
 }
 
 }  // namespace

@@ -37,8 +37,8 @@ protected:
     }
     bool endedWithSupportError() {
         return machine.quitRequests() == 1 && machine.dialogs().size() == 1 &&
-               machine.dialogs()[0].spec.message == texts.llerror &&
-               machine.dialogs()[0].spec.kind == DialogKind::Error;
+               machine.dialogs()[0].params.message == texts.llerror &&
+               machine.dialogs()[0].params.kind == DialogKind::Error;
     }
 
     fake::FakeMachine machine;

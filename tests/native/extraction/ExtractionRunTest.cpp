@@ -65,7 +65,7 @@ struct Bench {
 
     std::vector<Text> dialogMessages() const {
         std::vector<Text> messages;
-        for (const auto& shown : machine.dialogs()) messages.push_back(shown.spec.message);
+        for (const auto& shown : machine.dialogs()) messages.push_back(shown.params.message);
         return messages;
     }
 
@@ -92,7 +92,7 @@ TEST(ExtractionRun, CompletedRunFillsTheDriveStartsTheCompanionAndEnds) {
     machine.onPump = [&] {
         lockedWhileExtracting = !machine.enabled(window.Button1) &&
                                 !machine.windowEnabled(window.Form1) &&
-                                machine.control(window.Label2V).spec.visible &&
+                                machine.control(window.Label2V).params.visible &&
                                 machine.hasFile(kWorkFolder + u"\\Lang\\vi.txt");
     };
     machine.userClick(window.Button1);
@@ -113,7 +113,7 @@ TEST(ExtractionRun, CompletedRunFillsTheDriveStartsTheCompanionAndEnds) {
     EXPECT_EQ(companion.file, u"QELCreator.exe");
     EXPECT_EQ(companion.currentDirectory, u"E:\\");
     // The run's last word: the progress label is back, announcing the companion.
-    EXPECT_TRUE(machine.control(window.Label2V).spec.visible);
+    EXPECT_TRUE(machine.control(window.Label2V).params.visible);
     EXPECT_EQ(machine.caption(window.Label2V), window.texts.lrunapp);
 
     EXPECT_TRUE(machine.dialogs().empty());
@@ -139,8 +139,8 @@ TEST(ExtractionRun, ProgressLabelSitsOnTheBottomRowScaledWithTheScreen) {
     EXPECT_EQ(caption, u"Đang giải nén, vui lòng chờ...");
     EXPECT_EQ(shown, (Rect{machine.bounds(window.Button2).left, machine.bounds(window.Label2).top,
                            146, machine.bounds(window.Label1).height}));  // 97 at 96 dpi
-    EXPECT_EQ(machine.control(window.Label2V).spec.font.height,
-              machine.control(window.Label1).spec.font.height);
+    EXPECT_EQ(machine.control(window.Label2V).params.font.height,
+              machine.control(window.Label1).params.font.height);
 }
 
 TEST(ExtractionRun, EmptyChooserOrUnknownDiskStayInTheWindow) {
@@ -234,7 +234,7 @@ TEST(ExtractionRun, FailuresAfterStagingCleanUpAndEnd) {
             EXPECT_EQ(machine.caption(bench.window.Label2V), u"Canceled");
         }
         if (bench.window.Label2V != 0) {
-            EXPECT_FALSE(machine.control(bench.window.Label2V).spec.visible);
+            EXPECT_FALSE(machine.control(bench.window.Label2V).params.visible);
         }
         EXPECT_NE(machine.fileText(u"E:\\autorun.inf"), kAutorun);
         EXPECT_TRUE(machine.shellExecutes().empty());

@@ -60,9 +60,9 @@ TEST(BootloaderPrecheck, WithoutRoomTheRepartitionPromptEndsTheRunEitherWay) {
         bench.machine.answerDialogs({c.answer});
         bench.clickOk();
         ASSERT_EQ(bench.machine.dialogs().size(), 1u);
-        EXPECT_EQ(bench.machine.dialogs()[0].spec.message.substr(0, 40),
+        EXPECT_EQ(bench.machine.dialogs()[0].params.message.substr(0, 40),
                   u"This disk devices need to repartition.\r\n");
-        EXPECT_EQ(bench.machine.dialogs()[0].spec.kind, DialogKind::Warning);
+        EXPECT_EQ(bench.machine.dialogs()[0].params.kind, DialogKind::Warning);
         EXPECT_EQ(bench.window.Form2 != nullptr, c.answer == kResultOk);
         EXPECT_TRUE(bench.window.ticked(bench.window.CheckBox1));
         bench.expectStayed();

@@ -16,7 +16,7 @@ TEST(FormatStage, CancelledConfirmationClearsTheOptionBeforeAnythingIsCreated) {
     bench.machine.answerDialogs({kResultCancel});
     bench.clickOk();
     ASSERT_EQ(bench.machine.dialogs().size(), 1u);
-    const DialogSpec& prompt = bench.machine.dialogs()[0].spec;
+    const DialogSpec& prompt = bench.machine.dialogs()[0].params;
     EXPECT_EQ(prompt.message,
               u"Warning:\r\nALL data on drive 'E:' will be lost.\r\n"
               u"This partition will be formatted to FAT32.");
@@ -74,14 +74,14 @@ TEST(FormatStage, FailuresAreShownWhileTheWorkFolderExistsAndEndTheProgram) {
         bench.formatter = c.formatter;
         bench.openWindow(true, false);
         bool folderThereDuringMessage = false;
-        bench.machine.dialogAnswerer = [&](const DialogSpec& spec) {
+        bench.machine.dialogAnswerer = [&](const DialogSpec& params) {
             folderThereDuringMessage = bench.machine.hasDirectory(kWorkFolder);
-            return spec.defaultResult;
+            return params.defaultResult;
         };
         bench.clickOk();
         ASSERT_EQ(bench.machine.dialogs().size(), 2u);  // the confirmation, the failure
-        EXPECT_EQ(bench.machine.dialogs()[1].spec.message, c.message);
-        EXPECT_EQ(bench.machine.dialogs()[1].spec.kind, DialogKind::Error);
+        EXPECT_EQ(bench.machine.dialogs()[1].params.message, c.message);
+        EXPECT_EQ(bench.machine.dialogs()[1].params.kind, DialogKind::Error);
         EXPECT_TRUE(folderThereDuringMessage);
         EXPECT_FALSE(bench.ran(u"7zG.exe"));
         bench.expectEnded(false);

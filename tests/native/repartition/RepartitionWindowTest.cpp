@@ -49,7 +49,7 @@ protected:
         EXPECT_TRUE(form.Form2);
         return *form.Form2;
     }
-    const DialogSpec& lastDialog() { return machine.dialogs().back().spec; }
+    const DialogSpec& lastDialog() { return machine.dialogs().back().params; }
     std::size_t dialogCount() { return machine.dialogs().size(); }
 
     fake::FakeMachine machine;
@@ -75,8 +75,8 @@ TEST_F(RepartitionWindowTest, WindowIsBuiltAtItsLayoutWithItsStartingStates) {
 
     const auto& window = machine.window(w.window);
     EXPECT_TRUE(window.shown && window.onTop);
-    EXPECT_EQ(window.spec.title, u"Tự động phân vùng");  // the AutoPartition button's caption
-    EXPECT_EQ(window.spec.centreOver, form.Form1);
+    EXPECT_EQ(window.params.title, u"Tự động phân vùng");  // the AutoPartition button's caption
+    EXPECT_EQ(window.params.centreOver, form.Form1);
     EXPECT_EQ(machine.clientSize(w.window), std::make_pair(320, 230));
     EXPECT_EQ(machine.bounds(w.ComboBox1F2), (Rect{8, 61, 304, 24}));
     EXPECT_EQ(machine.bounds(w.CheckBox2F2), (Rect{8, 118, 304, 17}));
@@ -96,7 +96,7 @@ TEST_F(RepartitionWindowTest, WindowIsBuiltAtItsLayoutWithItsStartingStates) {
     EXPECT_EQ(machine.caption(w.CheckBox3F2), u"Làm sạch đĩa (Khuyến nghị)");
     EXPECT_FALSE(machine.checked(w.CheckBox1F2) || machine.checked(w.CheckBox2F2));
     EXPECT_TRUE(machine.checked(w.CheckBox3F2));
-    const auto& edit = machine.control(w.Edit1V).spec;
+    const auto& edit = machine.control(w.Edit1V).params;
     EXPECT_EQ(edit.caption, u"160");
     EXPECT_TRUE(edit.digitsOnly && edit.tabOrder == -1 && !edit.enabled);
     EXPECT_FALSE(machine.enabled(w.ComboBox2F2));
@@ -248,9 +248,9 @@ TEST_F(RepartitionWindowTest, ClosingEnablesTheMainWindowAndForgetsTheControls) 
 TEST_F(RepartitionWindowTest, DisksVanishingWhileADialogIsOpenEndTheWindowOnce) {
     plugStick(1, u"Stick");
     const ControlId box = open().CheckBox1F2;
-    machine.dialogAnswerer = [&](const DialogSpec& spec) {
+    machine.dialogAnswerer = [&](const DialogSpec& params) {
         machine.timerTick();  // the timer keeps ticking inside every modal dialog
-        return spec.defaultResult;
+        return params.defaultResult;
     };
     unplug(1);
     machine.registryKey(kEnum).dwords.clear();  // the disk driver's key is damaged too
@@ -259,9 +259,9 @@ TEST_F(RepartitionWindowTest, DisksVanishingWhileADialogIsOpenEndTheWindowOnce) 
     // The support error, the end of the window, the notice (each recorded as it closes): no
     // dialog stacks up on another.
     ASSERT_EQ(dialogCount(), 3u);
-    EXPECT_EQ(machine.dialogs()[0].spec.message, form.texts.llerror);
-    EXPECT_EQ(machine.dialogs()[1].spec.message, form.texts.lnosupportrepart);
-    EXPECT_EQ(machine.dialogs()[2].spec.kind, DialogKind::Warning);
+    EXPECT_EQ(machine.dialogs()[0].params.message, form.texts.llerror);
+    EXPECT_EQ(machine.dialogs()[1].params.message, form.texts.lnosupportrepart);
+    EXPECT_EQ(machine.dialogs()[2].params.kind, DialogKind::Warning);
     EXPECT_EQ(machine.quitRequests(), 1);
 }
 

@@ -97,7 +97,7 @@ public:
     }
     std::vector<Text> messages() const {
         std::vector<Text> out;
-        for (const auto& shown : machine.dialogs()) out.push_back(shown.spec.message);
+        for (const auto& shown : machine.dialogs()) out.push_back(shown.params.message);
         return out;
     }
     std::vector<Text> progress() { return machine.captionHistory(form.Form2->Label2F2); }

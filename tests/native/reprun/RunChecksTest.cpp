@@ -31,7 +31,7 @@ TEST_P(Refusals, StopBeforeAnythingIsTouched) {
     b.pressOk();
     ASSERT_FALSE(b.messages().empty());
     EXPECT_EQ(b.messages().back(), GetParam().message(b));
-    EXPECT_EQ(b.machine.dialogs().back().spec.buttons.size(), 1u);
+    EXPECT_EQ(b.machine.dialogs().back().params.buttons.size(), 1u);
     b.expectNothingStarted();
 }
 

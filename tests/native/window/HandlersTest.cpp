@@ -22,7 +22,7 @@ struct Handlers : ::testing::Test {
         machine.clearRecords();
     }
     bool formatTicked() { return machine.checked(window.CheckBox1); }
-    const DialogSpec& lastDialog() { return machine.dialogs().back().spec; }
+    const DialogSpec& lastDialog() { return machine.dialogs().back().params; }
 
     FakeMachine machine;
     MainWindow window{machine};

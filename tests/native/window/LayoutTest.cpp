@@ -15,27 +15,27 @@ TEST(Layout, DesignedWindowAt96DpiAndScaledAt144) {
     const auto& form = machine.window(w.Form1);
     EXPECT_TRUE(form.shown);
     EXPECT_EQ(form.timerMs, 1000u);
-    EXPECT_EQ(form.spec.font, (FontSpec{u"Arial", -11}));
+    EXPECT_EQ(form.params.font, (FontSpec{u"Arial", -11}));
     EXPECT_EQ(machine.clientSize(w.Form1), std::make_pair(250, 191));
     EXPECT_EQ(machine.bounds(w.CheckBox1), (Rect{8, 86, 241, 17}));
     EXPECT_EQ(machine.bounds(w.Label2), (Rect{187, 167, 54, 16}));  // fitted: 6 px a character
-    const ControlSpec& link = machine.control(w.Label3).spec;
+    const ControlSpec& link = machine.control(w.Label3).params;
     EXPECT_EQ(link.font, (FontSpec{u"Arial", -13, true, 0xFF0000, false}));
     EXPECT_TRUE(link.handCursor && link.align == TextAlign::Right);
-    EXPECT_EQ(machine.control(w.ComboBox1).spec.kind, ControlKind::DropDownList);
-    EXPECT_TRUE(machine.checked(w.CheckBox2) && machine.control(w.CheckBox2).spec.wordWrap);
+    EXPECT_EQ(machine.control(w.ComboBox1).params.kind, ControlKind::DropDownList);
+    EXPECT_TRUE(machine.checked(w.CheckBox2) && machine.control(w.CheckBox2).params.wordWrap);
     EXPECT_TRUE(machine.dialogs().empty());  // the designed tick shows no notice
     int order = 0;
     for (const ControlId control :
          {w.ComboBox1, w.Button1, w.CheckBox1, w.Button2, w.Button3, w.CheckBox2, w.CheckBox3})
-        EXPECT_EQ(machine.control(control).spec.tabOrder, order++);
+        EXPECT_EQ(machine.control(control).params.tabOrder, order++);
 
     FakeMachine dense;
     dense.dpi = 144;
     MainWindow scaled(dense);
     scaled.create();
-    EXPECT_EQ(dense.window(scaled.Form1).spec.font.height, -17);
-    EXPECT_EQ(dense.control(scaled.Button1).spec.font.height, -20);
+    EXPECT_EQ(dense.window(scaled.Form1).params.font.height, -17);
+    EXPECT_EQ(dense.control(scaled.Button1).params.font.height, -20);
     EXPECT_EQ(dense.bounds(scaled.CheckBox1), (Rect{12, 129, 366, 26}));
     EXPECT_EQ(dense.bounds(scaled.Label2), (Rect{284, 247, 78, 24}));
     EXPECT_EQ(dense.clientSize(scaled.Form1), std::make_pair(376, 279));
