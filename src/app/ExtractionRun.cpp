@@ -4,6 +4,7 @@
 
 #include "app/BootloaderStage.h"
 #include "app/ChildProcess.h"
+#include "app/DisabledWhileInScope.h"
 #include "app/FormatStage.h"
 #include "app/MainWindow.h"
 #include "app/WorkFolder.h"
@@ -26,22 +27,6 @@ constexpr const char* kAutorunInf =
 
 // ---- The run's guards: each undoes one piece of the run's state however the run is left -------
 
-// "OK" stays disabled for the whole run, so that the run cannot start again while it pumps
-// messages, and the drive chooser is not refreshed under it.
-class OkButtonGuard {
-public:
-    OkButtonGuard(Platform& sys, ControlId button) : sys_(sys), button_(button) {
-        sys_.setEnabled(button_, false);
-    }
-    ~OkButtonGuard() { sys_.setEnabled(button_, true); }
-    OkButtonGuard(const OkButtonGuard&) = delete;
-    OkButtonGuard& operator=(const OkButtonGuard&) = delete;
-
-private:
-    Platform& sys_;
-    ControlId button_;
-};
-
 // Once the work folder exists, every way out of the run deletes it and ends the program.
 class WorkFolderGuard {
 public:
@@ -58,21 +43,6 @@ private:
     Platform& sys_;
     WindowId owner_;
     Text workBase_;
-};
-
-// The whole main window takes no input while the drive is being filled.
-class WindowGuard {
-public:
-    WindowGuard(Platform& sys, WindowId window) : sys_(sys), window_(window) {
-        sys_.setWindowEnabled(window_, false);
-    }
-    ~WindowGuard() { sys_.setWindowEnabled(window_, true); }
-    WindowGuard(const WindowGuard&) = delete;
-    WindowGuard& operator=(const WindowGuard&) = delete;
-
-private:
-    Platform& sys_;
-    WindowId window_;
 };
 
 // The progress label shows while 7-Zip runs and is hidden when the extraction ends.
@@ -130,7 +100,9 @@ private:
 void ExtractionRun::run() {
     driveRoot_ = window_.chosenDriveRoot();
     if (driveRoot_.empty()) return;
-    const OkButtonGuard okButton(sys_, window_.Button1);
+    // "OK" stays disabled for the whole run, so that the run cannot start again while it pumps
+    // messages, and the drive chooser is not refreshed under it.
+    const DisabledControl okButton(sys_, window_.Button1);
 
     if (!probeDrive()) {
         showSupportError();
@@ -149,7 +121,8 @@ void ExtractionRun::run() {
     const WorkFolderGuard workFolder(sys_, window_.Form1, workBase_);
     StageWorkFolder(sys_, workBase_);
 
-    const WindowGuard disabledWindow(sys_, window_.Form1);
+    // The whole main window takes no input while the drive is being filled.
+    const DisabledWindow disabledWindow(sys_, window_.Form1);
     if (!FormatVolume(window_, driveRoot_, workBase_)) return;
 
     if (!extractPayload()) return;

@@ -1,33 +1,15 @@
 // "Get 7-Zip file": the payload archive, unchanged, as RAZEvor.7z in the current directory, and
 // its password for the user.
+#include "app/DisabledWhileInScope.h"
 #include "app/MainWindow.h"
 #include "disk/DeviceQueries.h"
 #include "texts/Dialogs.h"
 
 namespace qel {
 
-namespace {
-
-// The button takes no second press while the archive is written, and comes back however the
-// save ends.
-class DisabledButton {
-public:
-    DisabledButton(Platform& sys, ControlId button) : sys_(sys), button_(button) {
-        sys_.setEnabled(button_, false);
-    }
-    ~DisabledButton() { sys_.setEnabled(button_, true); }
-    DisabledButton(const DisabledButton&) = delete;
-    DisabledButton& operator=(const DisabledButton&) = delete;
-
-private:
-    Platform& sys_;
-    ControlId button_;
-};
-
-}  // namespace
-
 void MainWindow::Button2Click() {
-    const DisabledButton button(sys, Button2);
+    // The button takes no second press while the archive is written.
+    const DisabledControl button(sys, Button2);
     const auto payload = sys.rcData(u"QEL7z");
     if (!payload) throw UnexpectedError(u"Resource QEL7z not found.");
     // A current directory at a drive root ("D:\") gives two backslashes in a row, which Windows
