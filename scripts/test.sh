@@ -12,6 +12,7 @@
 #   boot          sticks made by the program's own runs on disk images, booted in QEMU (BIOS)
 #   boot-uefi     the same sticks booted under UEFI, Secure Boot off and on
 #   fuzz          the fuzz targets for a bounded time, when the project has any
+# With suite names as arguments (scripts/test.sh wine gui-smoke), only those suites run.
 set -uo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$repo"
@@ -21,8 +22,12 @@ fuzz_seconds="${QEL_FUZZ_SECONDS:-60}"
 passed=0
 failed=0
 failed_names=()
+selected=("$@")
 run_suite() {  # <name> <function>
   local name="$1" started=$SECONDS
+  if ((${#selected[@]} > 0)) && [[ " ${selected[*]} " != *" $name "* ]]; then
+    return 0
+  fi
   echo "=== $name"
   # Not inside an "if": there, "set -e" would be ignored and a failed build could pass.
   (set -e; "$2")
