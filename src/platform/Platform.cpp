@@ -86,4 +86,37 @@ std::optional<Bytes> readWholeFile(Platform& sys, const Text& path) {
     return content;
 }
 
+namespace {
+
+struct NamedVersion {
+    std::uint32_t major;
+    std::uint32_t minor;
+    const char16_t* workstation;
+    const char16_t* server;
+};
+
+constexpr NamedVersion kNamedVersions[] = {
+    {5, 0, u"Windows 2000", u"Windows 2000"},
+    {5, 1, u"Windows XP", u"Windows XP"},
+    {5, 2, u"Windows XP", u"Windows Server 2003"},  // a 5.2 workstation is 64-bit XP
+    {6, 0, u"Windows Vista", u"Windows Server 2008"},
+    {6, 1, u"Windows 7", u"Windows Server 2008 R2"},
+    {6, 2, u"Windows 8", u"Windows Server 2012"},
+    {6, 3, u"Windows 8.1", u"Windows Server 2012 R2"},
+};
+
+constexpr std::uint32_t kFirstWindows11Build = 22000;
+
+}  // namespace
+
+Text WindowsName(const WindowsVersion& version) {
+    for (const NamedVersion& named : kNamedVersions)
+        if (named.major == version.major && named.minor == version.minor)
+            return version.server ? named.server : named.workstation;
+    if (version.major == 10 && !version.server)
+        return version.build >= kFirstWindows11Build ? u"Windows 11" : u"Windows 10";
+    return (version.server ? u"Windows Server " : u"Windows ") + decimal(version.major) + u"." +
+           decimal(version.minor);
+}
+
 }  // namespace qel

@@ -171,8 +171,11 @@ struct WindowsVersion {
     std::uint32_t major = 0;
     std::uint32_t minor = 0;
     std::uint32_t build = 0;
-    Text productName;  // "Windows XP", "Windows 10" …
+    bool server = false;  // the product type is not a workstation
 };
+
+// The name of a Windows version as users know it: "Windows XP", "Windows Server 2003" …
+Text WindowsName(const WindowsVersion& version);
 
 enum class WaitResult { Ended, TimedOut, Failed };
 

@@ -85,8 +85,10 @@ bool RepartitionRun::checkChoices() {
         return false;
     }
     disknum_ = DiskNumberOfItem(selectedText(sys_, w_.ComboBox1F2));
-    if (!readGeometry()) return supportError();
+    readGeometry();
+    // An unreadable geometry gives a size of 0, which the FAT32 size check refuses first.
     if (twoPartitions_ && !readFat32Size()) return false;
+    if (sectorsize_ < kSmallestSector) return supportError();
 
     std::int64_t firstPartitionOffset = 0;
     Text partitionStyle;
@@ -95,13 +97,12 @@ bool RepartitionRun::checkChoices() {
     return olderWindowsAllowsNtfs();
 }
 
-bool RepartitionRun::readGeometry() {
+void RepartitionRun::readGeometry() {
     DiskGeometry geometry;
     GetDiskGeometry(sys_, rawDiskPath(), geometry);
     disksize_ = geometry.size();
     sectorsize_ = geometry.BytesPerSector;
     fat32size_ = 0;
-    return sectorsize_ >= kSmallestSector;
 }
 
 bool RepartitionRun::readFat32Size() {
@@ -134,7 +135,7 @@ bool RepartitionRun::olderWindowsAllowsNtfs() {
         case RemovalPolicy::Other:
             break;
     }
-    LangMessageDlg(sys_, texts_, formatText(texts_.lntfsxp, version.productName),
+    LangMessageDlg(sys_, texts_, formatText(texts_.lntfsxp, WindowsName(version)),
                    DialogKind::Information, kButtonsOk, {u"OK"});
     return false;
 }

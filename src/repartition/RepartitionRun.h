@@ -33,7 +33,7 @@ private:
 
     // Checks and confirmation: nothing is created and nothing is written yet.
     bool checkChoices();
-    bool readGeometry();
+    void readGeometry();
     bool readFat32Size();
     bool olderWindowsAllowsNtfs();
     bool confirmed();

@@ -396,29 +396,10 @@ bool Win32Platform::setCurrentDirectory(const Text& path) {
     return SetCurrentDirectoryW(wide(path)) != FALSE;
 }
 
-namespace {
-
-Text composedProductName(const RTL_OSVERSIONINFOW& version) {
-    const auto major = version.dwMajorVersion;
-    const auto minor = version.dwMinorVersion;
-    if (major == 5 && minor == 0) return u"Windows 2000";
-    if (major == 5) return u"Windows XP";
-    if (major == 6 && minor == 0) return u"Windows Vista";
-    if (major == 6 && minor == 1) return u"Windows 7";
-    if (major == 6 && minor == 2) return u"Windows 8";
-    if (major == 6 && minor == 3) return u"Windows 8.1";
-    if (major == 10 && version.dwBuildNumber >= 22000) return u"Windows 11";
-    if (major == 10) return u"Windows 10";
-    return u"Windows " + decimal(static_cast<std::uint32_t>(major)) + u"." +
-           decimal(static_cast<std::uint32_t>(minor));
-}
-
-}  // namespace
-
 WindowsVersion Win32Platform::windowsVersion() {
     // RtlGetVersion reports the true version, whatever compatibility the manifest declares.
-    using Function = LONG(WINAPI*)(RTL_OSVERSIONINFOW*);
-    RTL_OSVERSIONINFOW version{};
+    using Function = LONG(WINAPI*)(RTL_OSVERSIONINFOEXW*);
+    RTL_OSVERSIONINFOEXW version{};
     version.dwOSVersionInfoSize = sizeof(version);
     const auto rtlGetVersion = win32::lookUpFunction<Function>(L"ntdll.dll", "RtlGetVersion");
     if (rtlGetVersion == nullptr || rtlGetVersion(&version) != 0) {
@@ -426,15 +407,10 @@ WindowsVersion Win32Platform::windowsVersion() {
         version.dwMajorVersion = LOBYTE(LOWORD(packed));
         version.dwMinorVersion = HIBYTE(LOWORD(packed));
         version.dwBuildNumber = packed < 0x80000000u ? HIWORD(packed) : 0;
+        version.wProductType = VER_NT_WORKSTATION;
     }
-    WindowsVersion result{
-        version.dwMajorVersion, version.dwMinorVersion, version.dwBuildNumber, {}};
-    const RegistryKey key =
-        openLocalMachineKey(u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", KEY_READ);
-    std::optional<Text> product;
-    if (key.valid()) product = registryString(key, u"ProductName");
-    result.productName = product && !product->empty() ? *product : composedProductName(version);
-    return result;
+    return {version.dwMajorVersion, version.dwMinorVersion, version.dwBuildNumber,
+            version.wProductType != VER_NT_WORKSTATION};
 }
 
 Text Win32Platform::systemDirectory() {

@@ -370,7 +370,7 @@ private:
     std::vector<ProcessRecord> processes_;
     std::map<Text, Text> env_;
     Text currentDir_ = u"C:\\Users\\user";
-    WindowsVersion version_{10, 0, 19045, u"Windows 10"};
+    WindowsVersion version_{10, 0, 19045};
     bool wow64_ = true;
     Text systemDir_ = u"C:\\Windows\\system32";
     char16_t decimalSeparator_ = u'.';

@@ -33,7 +33,7 @@ struct ImageMachineOptions {
     std::deque<std::string> answers;
     std::string defaultAnswer = "OK";
     std::ostream* log = nullptr;  // what the window shows, dialogs and child programs
-    WindowsVersion version{10, 0, 19045, u"Windows 10"};
+    WindowsVersion version{10, 0, 19045};
     bool wow64 = true;  // a 32-bit program on 64-bit Windows
 };
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "platform/Platform.h"
 #include "platform/Text.h"
 
 namespace qel {
@@ -20,6 +21,13 @@ TEST(Text, InvalidUtf8BecomesReplacementCharacters) {
 TEST(Text, FormatReplacesTheFirstPlaceholderOnly) {
     EXPECT_EQ(formatText(u"drive '%s' and %s", u"E:"), u"drive 'E:' and %s");
     EXPECT_EQ(formatText(u"no placeholder", u"E:"), u"no placeholder");
+}
+
+TEST(WindowsName, FollowsVersionAndProductType) {
+    EXPECT_EQ(WindowsName({5, 1, 2600}), u"Windows XP");
+    EXPECT_EQ(WindowsName({5, 2, 3790}), u"Windows XP");
+    EXPECT_EQ(WindowsName({5, 2, 3790, true}), u"Windows Server 2003");
+    EXPECT_EQ(WindowsName({10, 0, 22631}), u"Windows 11");
 }
 
 }  // namespace

@@ -10,8 +10,8 @@ const Text kXpPolicyKey =
     u"SYSTEM\\CurrentControlSet\\Enum\\USBSTOR\\STICK\\Device Parameters\\Classpnp";
 const Text kLimit8GiB = u"The FAT32 partition size should be between 160MB and 7.84 GB.";
 
-void onXp(Bench& b) {
-    b.machine.setVersion({5, 1, 2600, u"Windows XP"});
+void onXp(Bench& b, WindowsVersion version = {5, 1, 2600}) {
+    b.machine.setVersion(version);
 }
 
 struct Refusal {
@@ -54,6 +54,16 @@ INSTANTIATE_TEST_SUITE_P(
                     b.machine.disk(kDisk).failGeometry = true;
                 },
                 [](Bench& b) { return b.form.texts.llerror; }},
+        Refusal{"GeometryUnreadableTwoPartitions",
+                [](Bench& b) {
+                    b.choose(false, u"160");
+                    b.machine.disk(kDisk).failGeometry = true;
+                },
+                [](Bench&) {
+                    return Text(
+                        u"The FAT32 partition size should be between 160MB and "
+                        u"-168820736 bytes.");
+                }},
         Refusal{"XpDiskNotEnumerated",
                 [](Bench& b) {
                     onXp(b);
@@ -68,7 +78,14 @@ INSTANTIATE_TEST_SUITE_P(
                     b.machine.registryKey(kXpPolicyKey).dwords[u"UserRemovalPolicy"] = 3;
                     b.choose(false);
                 },
-                [](Bench& b) { return formatText(b.form.texts.lntfsxp, u"Windows XP"); }}),
+                [](Bench& b) { return formatText(b.form.texts.lntfsxp, u"Windows XP"); }},
+        Refusal{"Server2003RemovalPolicyMissing",
+                [](Bench& b) {
+                    onXp(b, {5, 2, 3790, true});
+                    b.machine.registryKey(kXpPolicyKey).dwords.clear();
+                    b.choose(false);
+                },
+                [](Bench& b) { return formatText(b.form.texts.lntfsxp, u"Windows Server 2003"); }}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(RepartitionRunChecks, NoLayoutChosenShowsThePlainMessage) {

@@ -83,7 +83,7 @@ void PrintTo(const ToolChoice& c, std::ostream* os) {
 // A FAT32 partition above 32 GiB needs the carried formatter; diskpart from build 15063 on.
 TEST_P(ToolChoices, FollowTheBuildAndTheFat32Size) {
     Bench b(64 * kGiB);
-    b.machine.setVersion({10, 0, GetParam().build, u"Windows 10"});
+    b.machine.setVersion({10, 0, GetParam().build});
     b.choose(false, GetParam().gigabytes, u"GB");
     b.pressOk();
     EXPECT_EQ(kinds(b, GetParam().tools.size()), GetParam().tools);
@@ -120,7 +120,7 @@ TEST(RepartitionRunRoutes, CommandLinesQuoteTheirPathsOnBothKindsOfWindows) {
         Bench b(64 * kGiB, wow64);
         b.machine.setEnv(u"TEMP", temp);
         b.machine.setSystemDirectory(wow64 ? u"C:\\Windows\\system32" : u"C:\\WINDOWS\\system32");
-        b.machine.setVersion({10, 0, wow64 ? 15063u : 15062u, u"Windows 10"});
+        b.machine.setVersion({10, 0, wow64 ? 15063u : 15062u});
         b.choose(false, u"40", u"GB");
         b.pressOk();
         const auto lines = b.lines();
@@ -149,7 +149,7 @@ TEST(RepartitionRunRoutes, CommandLinesQuoteTheirPathsOnBothKindsOfWindows) {
 TEST(RepartitionRunRoutes, Log1IsRemovedAfterTheNtfsStepOnEitherBranch) {
     for (const std::uint32_t build : {15062u, 15063u}) {
         Bench b;
-        b.machine.setVersion({10, 0, build, u"Windows 10"});
+        b.machine.setVersion({10, 0, build});
         b.choose(false);
         b.machine.putFile(b.workFolder() + u"\\log1.log", std::string("0"));
         std::vector<bool> logAtExtraction;
@@ -221,7 +221,7 @@ void failWritesAtChange(Bench& b, int change) {
     };
 }
 void onBuild15062(Bench& b) {
-    b.machine.setVersion({10, 0, 15062, u"Windows 10"});
+    b.machine.setVersion({10, 0, 15062});
 }
 
 // Partitions listed afterwards: 2048 is the NTFS partition's start, 1 stands for the FAT32's.

@@ -69,7 +69,7 @@ TEST(StartUp, FormatPathFollowsTheSystem) {
     for (const Case& c : cases) {
         FakeMachine machine;
         machine.setWow64(c.wow64);
-        machine.setVersion({c.major, 0, 0, u""});
+        machine.setVersion({c.major, 0, 0});
         machine.setEnv(u"SYSTEMDRIVE",
                        c.systemDrive ? std::optional<Text>(c.systemDrive) : std::nullopt);
         if (c.i386) machine.putDirectory(Text(c.systemDrive) + u"\\I386\\System32");
