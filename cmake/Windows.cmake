@@ -23,7 +23,7 @@ else()
 endif()
 
 # Small Windows programs the payload or the resources carry.
-foreach(tool IN ITEMS f32-missing no-syslinux companion)
+foreach(tool IN ITEMS f32-missing syslinux companion)
   if(EXISTS ${CMAKE_SOURCE_DIR}/tools/${tool}/CMakeLists.txt)
     add_subdirectory(${CMAKE_SOURCE_DIR}/tools/${tool} ${CMAKE_BINARY_DIR}/tools/${tool})
   endif()
@@ -86,4 +86,14 @@ if(QEL_BUILD_TESTS AND CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64"
   target_link_options(repartition-show PRIVATE -municode)
   target_link_libraries(repartition-show PRIVATE qel_win32 qel_core)
   qel_add_resources(repartition-show)
+endif()
+
+# The Syslinux tests' runner of the bootloader stage over a disk image (run under Wine).
+if(QEL_BUILD_TESTS AND CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64"
+   AND EXISTS ${CMAKE_SOURCE_DIR}/tests/syslinux/BootloaderStageRun.cpp)
+  add_executable(bootloader-stage-run ${CMAKE_SOURCE_DIR}/tests/syslinux/BootloaderStageRun.cpp)
+  target_compile_definitions(bootloader-stage-run PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN
+                                                          NOMINMAX)
+  target_link_options(bootloader-stage-run PRIVATE -municode)
+  target_link_libraries(bootloader-stage-run PRIVATE qel_win32 qel_core)
 endif()

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Builds the payload archive RAZEvor.7z from Debian's Grub2, shim and Syslinux files and the
 # project's own programs:
-#   build-payload.sh <output.7z> <work folder> <QELCreator.exe> <no-syslinux.exe>
+#   build-payload.sh <output.7z> <work folder> <QELCreator.exe> <Syslinux boot files folder>
+#                    <syslinux.exe> <syslinux64.exe>
+# The boot files folder is what tools/syslinux/fetch-boot-files.sh makes; the two installers are
+# the ones the program starts on 32-bit and on 64-bit Windows.
 # The file list is readable without a password; the contents are encrypted with the password
 # the program passes to 7-Zip. Every input is pinned and every timestamp fixed, so two builds
 # hold the same files with the same bytes.
@@ -10,14 +13,15 @@ set -euo pipefail
 output="$(realpath -m "${1:?output archive}")"
 work="$(realpath -m "${2:?work folder}")"
 companion_exe="$(realpath "${3:?QELCreator.exe}")"
-no_syslinux_exe="$(realpath "${4:?no-syslinux.exe}")"
+syslinux_boot_dir="$(realpath "${4:?Syslinux boot files folder}")"
+syslinux_exe="$(realpath "${5:?syslinux.exe}")"
+syslinux64_exe="$(realpath "${6:?syslinux64.exe}")"
 source_dir="$(dirname "$(realpath "$0")")"
 
 readonly password=tubrisk
 readonly grub_version="2.06-13+deb12u2"
 readonly grub_dir=/usr/lib/grub/i386-pc
 readonly efi_grub_dir=/usr/lib/grub/x86_64-efi
-readonly syslinux_dir=/usr/lib/syslinux/modules/bios
 readonly grub_prefix='(,msdos1)/QEL/grub'
 readonly fixed_time='2024-01-01 00:00:00 UTC'
 # Debian's signed UEFI boot chain, downloaded at build time: package, version, SHA-256 of the .deb.
@@ -96,12 +100,13 @@ cp "$signed_files/usr/lib/grub/x86_64-efi-signed/grubx64.efi.signed" "$efi_boot/
 printf '%s\n' 'set prefix=($root)/QEL/grub' 'source /QEL/grub/grub.cfg' >"$tree/EFI/debian/grub.cfg"
 cp "$efi_grub_dir"/*.mod "$efi_grub_dir"/*.lst "$tree/QEL/grub/x86_64-efi/"
 
-# Syslinux's BIOS modules and menu; the Windows installers are stand-ins that fail.
+# Syslinux's BIOS modules, its menu and its installers for Windows, which embed the same
+# ldlinux.c32 and write it over this one.
 syslinux_target="$tree/QEL/Tools/syslinux/syslinux"
 mkdir -p "$syslinux_target"
-cp "$syslinux_dir"/*.c32 "$source_dir/syslinux.cfg" "$syslinux_target/"
-cp "$no_syslinux_exe" "$syslinux_target/syslinux.exe"
-cp "$no_syslinux_exe" "$syslinux_target/syslinux64.exe"
+cp "$syslinux_boot_dir"/modules/*.c32 "$source_dir/syslinux.cfg" "$syslinux_target/"
+cp "$syslinux_exe" "$syslinux_target/syslinux.exe"
+cp "$syslinux64_exe" "$syslinux_target/syslinux64.exe"
 
 # Clover's place: the project's own boot sector and loader, and the folders the installer needs.
 clover_target="$tree/QEL/Tools/Clover"
