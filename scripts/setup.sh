@@ -8,7 +8,7 @@ packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   wine wine64 fonts-wine xvfb xauth xdotool x11-utils imagemagick
   7zip grub-pc-bin grub-common syslinux syslinux-common nasm mtools dosfstools fdisk ntfs-3g
-  exfatprogs qemu-system-x86 ovmf python3 fonts-liberation2
+  exfatprogs qemu-system-x86 ovmf python3 fonts-liberation2 libguestfs-tools
 )
 # Installed without its recommendations, which would bring shim and efibootmgr along.
 bare_packages=(grub-efi-amd64-bin)

@@ -11,6 +11,8 @@
 #   gui-windows   the program's windows under Wine in both languages, against the designed layout
 #   boot          sticks made by the program's own runs on disk images, booted in QEMU (BIOS)
 #   boot-uefi     the same sticks booted under UEFI, Secure Boot off and on
+#   syslinux      the Windows Syslinux installers: built right, and run by the bootloader stage
+#                 under Wine on a FAT32 volume (guestmount), which then boots in QEMU
 #   fuzz          the fuzz targets for a bounded time, when the project has any
 # With suite names as arguments (scripts/test.sh wine gui-smoke), only those suites run.
 set -uo pipefail
@@ -87,6 +89,15 @@ suite_boot_uefi() {
   tests/boot/run-uefi-tests.sh build-native build-win32/embedded/RAZEvor.7z
 }
 
+# The x86_64 payload's installer under Wine, and qel-headless's Linux installer for comparison.
+suite_syslinux() {
+  cmake --preset win64 >/dev/null
+  cmake --build --preset win64 --target bootloader-stage-run QELDuzu
+  cmake --preset native >/dev/null
+  cmake --build --preset native --target qel-headless
+  tests/syslinux/run-syslinux-tests.sh build-win64 build-native
+}
+
 suite_fuzz() {
   tests/fuzz/run.sh "$fuzz_seconds" "$repo/build-fuzz"
 }
@@ -105,6 +116,7 @@ optional_suite() {  # <name> <function> <script it needs>
 optional_suite gui-windows suite_gui_windows tests/smoke/gui-windows.sh
 optional_suite boot suite_boot tests/boot/run-boot-tests.sh
 optional_suite boot-uefi suite_boot_uefi tests/boot/run-uefi-tests.sh
+optional_suite syslinux suite_syslinux tests/syslinux/run-syslinux-tests.sh
 optional_suite fuzz suite_fuzz tests/fuzz/run.sh
 
 ((failed == 0)) || echo "failed suites: ${failed_names[*]}"
