@@ -204,9 +204,11 @@ def patched_ranges(loader):
     return in_loader, in_boot_sector
 
 
-def differing_outside(a, b, ranges):
-    expect(len(a) == len(b), f"the lengths differ: {len(a)} and {len(b)}")
-    return [i for i in range(len(a)) if a[i] != b[i] and not any(s <= i < e for s, e in ranges)]
+def differing_outside(name, a, b, ranges):
+    expect(len(a) == len(b), f"the lengths of {name} differ: {len(a)} and {len(b)}")
+    differing = [i for i in range(len(a)) if a[i] != b[i]]
+    print(f"    {name} differs from the Linux installer's at {[hex(i) for i in differing]}")
+    return [i for i in differing if not any(s <= i < e for s, e in ranges)]
 
 
 def check_same_as_image_machine(case, made):
@@ -219,9 +221,11 @@ def check_same_as_image_machine(case, made):
     expect(version.findall(mine["ldlinux.sys"]) == version.findall(made["ldlinux.sys"]) != [],
            "ldlinux.sys is not of the same version")
     in_loader, in_boot_sector = patched_ranges(made["ldlinux.sys"])
-    outside = differing_outside(mine["ldlinux.sys"], made["ldlinux.sys"], in_loader)
+    outside = differing_outside("ldlinux.sys", mine["ldlinux.sys"], made["ldlinux.sys"],
+                                in_loader)
     expect(not outside, f"ldlinux.sys differs at {outside[:20]}")
-    outside = differing_outside(mine["syslinux.bin"], made["syslinux.bin"], in_boot_sector)
+    outside = differing_outside("syslinux.bin", mine["syslinux.bin"], made["syslinux.bin"],
+                                in_boot_sector)
     expect(not outside, f"syslinux.bin differs at {outside[:20]}")
 
 

@@ -34,7 +34,8 @@ sources=(
 # The flags of the source's own Windows makefile, made static and reproducible; the source's
 # warnings are left to its authors.
 "$compiler" -w -Os -fomit-frame-pointer -D_FILE_OFFSET_BITS=64 \
-  -I"$work" -I"$source/win" -I"$source/libfat" -I"$source/libinstaller" -I"$source/libinstaller/getopt" \
+  -I"$work" -I"$source/win" -I"$source/libfat" -I"$source/libinstaller" \
+  -I"$source/libinstaller/getopt" \
   -ffile-prefix-map="$source"=syslinux -ffile-prefix-map="$work"=syslinux \
   -static -s -Wl,--no-insert-timestamp -o "$output.tmp" "${sources[@]}"
 mv "$output.tmp" "$output"

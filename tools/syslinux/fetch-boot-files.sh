@@ -14,8 +14,11 @@ set -euo pipefail
 cache="$(realpath -m "${1:?cache folder}")"
 output="$(realpath -m "${2:?output folder}")"
 
-readonly installer_package="syslinux 3:6.04~git20190206.bf6db5b4+dfsg1-3+b1 amd64 07a34a8b09e19ef44285d45c24aefd1119cf3c1580223cbca0dc58f8dd33ee33"
-readonly modules_package="syslinux-common 3:6.04~git20190206.bf6db5b4+dfsg1-3 all f7e4ead7fdfe5cb6117d8d2485d75e53570a8cf680c81a432f92c1774f878875"
+# Package, version, architecture, SHA-256 of the .deb.
+readonly installer_package="syslinux 3:6.04~git20190206.bf6db5b4+dfsg1-3+b1 amd64
+  07a34a8b09e19ef44285d45c24aefd1119cf3c1580223cbca0dc58f8dd33ee33"
+readonly modules_package="syslinux-common 3:6.04~git20190206.bf6db5b4+dfsg1-3 all
+  f7e4ead7fdfe5cb6117d8d2485d75e53570a8cf680c81a432f92c1774f878875"
 readonly boot_files_sha256=(
   "94bb10108daeb9cc3f65141d8d1e87994f504c701e3936030e1663c01781f5a5  ldlinux.bss"
   "266813dd25bc548da86ac6552cb055e7e1d4a46c3727ed34f3d80cdcb4ecb3d8  ldlinux.sys"
