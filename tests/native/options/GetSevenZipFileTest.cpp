@@ -65,5 +65,35 @@ TEST(GetSevenZipFile, AnUncreatableFileIsShownAndTheProgramKeepsRunning) {
     }
 }
 
+// A machine on which the saved archive is not found afterwards, or is found one byte longer.
+struct ForgetfulMachine : FakeMachine {
+    bool missing = false;
+    std::optional<FindData> findFirstFile(const Text& path) override {
+        auto found = FakeMachine::findFirstFile(path);
+        if (!found || !path.ends_with(u"RAZEvor.7z")) return found;
+        if (missing) return std::nullopt;
+        ++found->sizeLow;
+        return found;
+    }
+};
+
+TEST(GetSevenZipFile, ASavedFileMissingOrOfAnotherSizeEndsTheProgram) {
+    for (const bool missing : {true, false}) {
+        SCOPED_TRACE(missing ? "missing" : "another size");
+        ForgetfulMachine machine;
+        machine.missing = missing;
+        machine.setResource(u"QEL7z", options_test::filled(70000, 17));
+        MainWindow window{machine};
+        window.create();
+        machine.clearRecords();
+        machine.userClick(window.Button2);
+        EXPECT_TRUE(machine.messageBoxes().empty());
+        ASSERT_EQ(machine.dialogs().size(), 1u);
+        EXPECT_EQ(machine.dialogs()[0].params.message, window.texts.llerror);
+        EXPECT_EQ(machine.quitRequests(), 1);
+        EXPECT_EQ(machine.openHandles(), 0);
+    }
+}
+
 }  // namespace
 }  // namespace qel
