@@ -57,8 +57,12 @@ if(QEL_BUILD_TESTS AND qel_wine_tests)
   target_include_directories(test_wine PRIVATE ${CMAKE_SOURCE_DIR}/tests)
   target_link_libraries(test_wine PRIVATE qel_win32 qel_core gtest gtest_main)
   qel_add_resources(test_wine)
-  add_test(NAME wine.win32 COMMAND test_wine)
+  add_test(NAME wine.win32 COMMAND test_wine --gtest_filter=-Win32RemovableDrive.*)
   set_tests_properties(wine.win32 PROPERTIES TIMEOUT 300)
+  add_test(NAME wine.removable-drive
+           COMMAND bash ${CMAKE_SOURCE_DIR}/tests/wine/removable-drive.sh ${CMAKE_BINARY_DIR}
+                   $<TARGET_FILE:test_wine>)
+  set_tests_properties(wine.removable-drive PROPERTIES TIMEOUT 300)
 endif()
 
 # The GUI smoke test's inspector, which prints a window's controls as text (run under Wine).

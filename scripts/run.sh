@@ -10,9 +10,30 @@ repo="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$repo"
 seconds="${1:-8}"
 
+# The demo stick as the prefix's removable drive E:: its raw device is the image, its files a
+# copy of the stick's FAT32 partition (Wine serves file access from a folder), its label the
+# partition's. The drive types are read when the wineserver starts: start a new one.
+removable_demo_stick() {  # <demo image>
+  local stick="$repo/build-win64/run/stick" label
+  rm -rf "$stick"
+  mkdir -p "$stick"
+  MTOOLS_SKIP_CHECK=1 mcopy -s -n -i "$1@@1048576" '::/*' "$stick/"
+  label="$(MTOOLS_SKIP_CHECK=1 mlabel -s -i "$1@@1048576" :: | sed -E 's/^ *Volume label is ?//; s/ +$//')"
+  [[ -z "$label" || "$label" == *"has no label"* ]] || printf '%s' "$label" >"$stick/.windows-label"
+  ln -sfn "$stick" "$WINEPREFIX/dosdevices/e:"
+  ln -sfn "$1" "$WINEPREFIX/dosdevices/e::"
+  printf '%s\r\n' REGEDIT4 '' '[HKEY_LOCAL_MACHINE\Software\Wine\Drives]' '"e:"="floppy"' \
+    >"$repo/build-win64/run/drives.reg"
+  "$WINELOADER" regedit /S "$repo/build-win64/run/drives.reg" >/dev/null 2>&1
+  "$WINESERVER" -k 2>/dev/null || true
+  "$WINESERVER" -w
+  "$WINESERVER" -p
+}
+
 if [[ "${QEL_RUN_INSIDE_WINE_SESSION:-}" == 1 ]]; then
   shot="$repo/build-win64/QELDuzu-screenshot.png"
   mkdir -p "$repo/build-win64/run"
+  removable_demo_stick "$repo/build-native/demo/demo.img"
   (cd "$repo/build-win64/run" && "$WINELOADER" "$repo/build-win64/QELDuzu.exe" >/dev/null 2>&1) &
   sleep "$seconds"
   import -window root "$shot"
@@ -33,4 +54,4 @@ cmake --preset native >/dev/null
 cmake --build --preset native --target qel-headless
 tests/boot/demo.sh "$repo/build-native" "$repo/build-native/demo" "$repo/build-win32/embedded/RAZEvor.7z"
 
-QEL_RUN_INSIDE_WINE_SESSION=1 scripts/wine-session.sh "$repo/build-win64/wineprefix" "$0" "$seconds"
+QEL_RUN_INSIDE_WINE_SESSION=1 scripts/wine-session.sh "$repo/build-win64/wineprefix-run" "$0" "$seconds"

@@ -59,6 +59,42 @@ TEST(Win32Processes, ExitCodeOfAChildIsReadAfterItEnds) {
     EXPECT_EQ(code, 3u);
 }
 
+// Each child keeps its own process and thread handles: they are closed in any order, each exit
+// code stays readable until its own close, and nothing stays open afterwards.
+TEST(Win32Processes, TwoChildrenClosedInEitherOrderLeaveNoHandleOpen) {
+    Win32Platform sys;
+    const int before = wine_test::openHandleCount();
+    for (const bool firstClosedFirst : {true, false}) {
+        ProcessHandle first =
+            sys.createProcess(u"cmd.exe /c exit 5", kCreationFlags, STARTF_USESHOWWINDOW, SW_HIDE);
+        ProcessHandle second =
+            sys.createProcess(u"cmd.exe /c exit 6", kCreationFlags, STARTF_USESHOWWINDOW, SW_HIDE);
+        ASSERT_TRUE(first.valid() && second.valid());
+        int timeouts = 0;
+        ASSERT_EQ(waitPumping(sys, second, timeouts), WaitResult::Ended);
+        ASSERT_EQ(waitPumping(sys, first, timeouts), WaitResult::Ended);
+        ProcessHandle& closed = firstClosedFirst ? first : second;
+        ProcessHandle& kept = firstClosedFirst ? second : first;
+        closed.close();
+        std::uint32_t code = 0;
+        ASSERT_TRUE(sys.processExitCode(kept, code));
+        EXPECT_EQ(code, firstClosedFirst ? 6u : 5u);
+        EXPECT_EQ(wine_test::openHandleCount(), before + 2);  // the kept child's two
+        kept.close();
+        EXPECT_EQ(wine_test::openHandleCount(), before);
+    }
+}
+
+TEST(Win32Processes, ShellExecuteStartsTheFileItIsGiven) {
+    Win32Platform sys;
+    wine_test::TempFolder temp;
+    const Text marker = temp / u"started.txt";
+    const std::string script = "@echo started> \"" + toUtf8(marker) + "\"\r\n";
+    writeWholeFile(sys, temp / u"start.cmd", Bytes(script.begin(), script.end()));
+    sys.shellExecute(0, u"open", temp / u"start.cmd");
+    EXPECT_TRUE(wine_test::pumpUntil(sys, [&] { return fileExists(sys, marker); }, 20000));
+}
+
 TEST(Win32Processes, AMissingProgramDoesNotStart) {
     Win32Platform sys;
     ProcessHandle child = sys.createProcess(u"\"C:\\no\\such\\program.exe\" x -y", kCreationFlags,

@@ -5,6 +5,7 @@
 
 #include "WineTestSupport.h"
 #include "disk/Records.h"
+#include "repartition/RepartitionChecks.h"
 
 #include <gtest/gtest.h>
 #include <shellapi.h>
@@ -170,6 +171,83 @@ TEST(Win32System, VersionRegistryAndAnsiText) {
     const auto first = sys.tickCount();
     Sleep(20);
     EXPECT_GE(sys.tickCount(), first + 10);
+}
+
+// Keys written into the test prefix for one test, removed again at its end.
+class WrittenKeys {
+public:
+    ~WrittenKeys() {
+        for (auto key = created_.rbegin(); key != created_.rend(); ++key)
+            RegDeleteTreeW(HKEY_LOCAL_MACHINE, key->c_str());
+    }
+    void dword(const std::wstring& path, const wchar_t* name, DWORD value) {
+        set(path, name, REG_DWORD, &value, sizeof(value));
+    }
+    void text(const std::wstring& path, const wchar_t* name, const std::wstring& value,
+              DWORD type = REG_SZ) {
+        set(path, name, type, value.c_str(), static_cast<DWORD>((value.size() + 1) * 2));
+    }
+    void set(const std::wstring& path, const wchar_t* name, DWORD type, const void* data,
+             DWORD size) {
+        if (const auto missing = firstMissing(path); !missing.empty()) created_.push_back(missing);
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                  nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size);
+        RegCloseKey(key);
+    }
+
+private:
+    // The shortest part of the path that names no key yet; empty when the key exists.
+    static std::wstring firstMissing(const std::wstring& path) {
+        for (std::size_t at = path.find(L'\\');; at = path.find(L'\\', at + 1)) {
+            const std::wstring prefix = path.substr(0, at);
+            HKEY key = nullptr;
+            if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, prefix.c_str(), 0, KEY_READ, &key) !=
+                ERROR_SUCCESS)
+                return prefix;
+            RegCloseKey(key);
+            if (at == std::wstring::npos) return {};
+        }
+    }
+
+    std::vector<std::wstring> created_;
+};
+
+TEST(Win32Registry, DiskEnumerationAndRemovalPolicyAreReadBack) {
+    const std::wstring diskEnum = L"SYSTEM\\CurrentControlSet\\Services\\disk\\Enum";
+    const std::wstring device = L"SYSTEM\\CurrentControlSet\\Enum\\USBSTOR\\QELTEST\\7";
+    const std::wstring policy = device + L"\\Device Parameters\\Classpnp";
+    WrittenKeys keys;
+    keys.dword(diskEnum, L"Count", 8);
+    keys.text(diskEnum, L"7", L"USBSTOR\\QELTEST\\7");
+    keys.text(device, L"FriendlyName", L"QEL Stick USB Device", REG_EXPAND_SZ);
+    keys.dword(policy, L"UserRemovalPolicy", 2);
+    const DWORD binary = 2;
+    keys.set(policy, L"Binary", REG_BINARY, &binary, sizeof(binary));
+
+    Win32Platform sys;
+    {
+        const RegistryKey key = sys.openLocalMachineKey(Text(diskEnum.begin(), diskEnum.end()),
+                                                        KEY_READ);
+        ASSERT_TRUE(key.valid());
+        EXPECT_EQ(sys.registryDword(key, u"Count"), 8u);
+        EXPECT_EQ(sys.registryString(key, u"7"), u"USBSTOR\\QELTEST\\7");
+        EXPECT_FALSE(sys.registryString(key, u"Count"));  // a number, not a text
+    }
+    {
+        const RegistryKey key = sys.openLocalMachineKey(
+            u"SYSTEM\\CurrentControlSet\\Enum\\USBSTOR\\QELTEST\\7", KEY_READ);
+        EXPECT_EQ(sys.registryString(key, u"FriendlyName"), u"QEL Stick USB Device");
+    }
+    EXPECT_EQ(ReadRemovalPolicy(sys, u"7"), RemovalPolicy::OptimisedForPerformance);
+    EXPECT_EQ(ReadRemovalPolicy(sys, u"6"), RemovalPolicy::DiskUnknown);
+    keys.dword(policy, L"UserRemovalPolicy", 3);
+    EXPECT_EQ(ReadRemovalPolicy(sys, u"7"), RemovalPolicy::Other);
+    const RegistryKey key =
+        sys.openLocalMachineKey(Text(policy.begin(), policy.end()), KEY_READ);
+    EXPECT_FALSE(sys.registryDword(key, u"Binary"));  // four bytes, but not a number
 }
 
 TEST(Win32System, FunctionsBoundAtRunTimeAreCalledWithTheirSignatures) {

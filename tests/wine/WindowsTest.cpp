@@ -187,6 +187,21 @@ TEST_F(Win32Windows, TimerTicksAndTheCloseBoxGoToTheSink) {
     EXPECT_EQ(sys.clientSize(window), std::make_pair(0, 0));
 }
 
+TEST_F(Win32Windows, AMinimisedWindowComesBackToTheFrontAndAControlGoes) {
+    sys.showWindow(window);
+    ShowWindow(windowHwnd(), SW_MINIMIZE);
+    ASSERT_TRUE(IsIconic(windowHwnd()));
+    sys.bringToFront(window);
+    EXPECT_FALSE(IsIconic(windowHwnd()));
+
+    const ControlId button = add(ControlKind::Button, u"OK", {8, 8, 50, 25});
+    const HWND hwnd = hwndOf(button);
+    sys.destroyControl(button);
+    EXPECT_FALSE(IsWindow(hwnd));
+    EXPECT_EQ(sys.nativeControl(button), 0u);
+    EXPECT_EQ(sys.caption(button), Text());
+}
+
 TEST_F(Win32Windows, AQuitRequestSurvivesTheNestedPump) {
     sys.postQuit();
     sys.pumpPendingMessages();  // the pump while a child runs must leave the request in place

@@ -23,6 +23,16 @@ TempFolder::~TempFolder() {
     SHFileOperationW(&operation);
 }
 
+int openHandleCount() {
+    constexpr std::uintptr_t kHighestProbed = 0x8000;
+    int count = 0;
+    for (std::uintptr_t value = 4; value <= kHighestProbed; value += 4) {
+        DWORD flags = 0;
+        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++count;
+    }
+    return count;
+}
+
 bool pumpUntil(Win32Platform& platform, const std::function<bool()>& condition, DWORD timeoutMs) {
     const ULONGLONG end = GetTickCount64() + timeoutMs;
     while (!condition()) {

@@ -41,6 +41,10 @@ struct RecordingSink : EventSink {
     void onClose(WindowId window) override { closes.push_back(window); }
 };
 
+// The number of handles open in this process, found by asking each possible handle value
+// (Wine's GetProcessHandleCount always says 0).
+int openHandleCount();
+
 // Pumps messages until the condition holds or the time runs out; true when it held.
 bool pumpUntil(Win32Platform& platform, const std::function<bool()>& condition,
                DWORD timeoutMs = 5000);
