@@ -2,19 +2,20 @@
 
 #include <array>
 
-#include "app/ChildProcess.h"
 #include "app/MainWindow.h"
 #include "boot/CloverLegacy.h"
 #include "boot/Grub2Mbr.h"
 #include "boot/MenuFile.h"
 #include "disk/DeviceQueries.h"
+#include "run/ChildProcess.h"
+#include "run/CommandLines.h"
+#include "run/DriveFiles.h"
 #include "texts/Dialogs.h"
 
 namespace qel {
 
 namespace {
 
-constexpr TextView kSyslinuxFolder = u"\\QEL\\Tools\\syslinux\\syslinux\\";
 constexpr std::uint64_t kLargestSyslinuxCluster = 4096;  // on NTFS
 
 enum class FileSystems { Any, FatOrNtfs, ExFat };
@@ -46,14 +47,6 @@ bool matches(FileSystems wanted, const Text& fileSystem) {
     return false;
 }
 
-Text rawDiskPath(std::uint32_t diskNumber) {
-    return u"\\\\.\\PHYSICALDRIVE" + decimal(diskNumber);
-}
-
-Text syslinuxBootSectorFile(const Text& driveRoot) {
-    return driveRoot + Text(kSyslinuxFolder) + u"syslinux.bin";
-}
-
 // One run of the boot installs, from Grub2 onwards.
 class BootloaderInstall {
 public:
@@ -80,7 +73,7 @@ private:
     // True when the disk carries the boot area now, already or newly written.
     bool installGrub2() {
         showProgress(u" Grub2...");
-        const Text disk = rawDiskPath(drive_.diskNumber);
+        const Text disk = RawDiskPath(drive_.diskNumber);
         DiskGeometry geometry;
         GetDiskGeometry(sys_, disk, geometry);
         bytesPerSector_ = geometry.BytesPerSector;
@@ -98,7 +91,7 @@ private:
     bool installSyslinuxOnFat32() {
         showProgress(u" Syslinux...");
         // The installer writes a fresh boot-sector file; an old one must not be taken for it.
-        const Text bootSectorFile = syslinuxBootSectorFile(drive_.root);
+        const Text bootSectorFile = SyslinuxBootSectorFile(drive_.root);
         if (fileExists(sys_, bootSectorFile)) sys_.deleteFile(bootSectorFile);
         return runSyslinux();
     }
@@ -157,13 +150,6 @@ bool PrecheckBootloader(MainWindow& window, const ProbedDrive& drive, Text& core
 
 void InstallBootloaders(MainWindow& window, const ProbedDrive& drive, const Text& coreImage) {
     if (window.ticked(window.CheckBox2)) BootloaderInstall(window, drive, coreImage).run();
-}
-
-Text SyslinuxCommandLine(const Text& driveRoot, bool wow64) {
-    const Text installer =
-        driveRoot + Text(kSyslinuxFolder) + (wow64 ? u"syslinux64.exe" : u"syslinux.exe");
-    return u"\"" + installer + u"\" -f -d /QEL/Tools/syslinux/syslinux " + driveRoot + u" " +
-           syslinuxBootSectorFile(driveRoot);
 }
 
 }  // namespace qel

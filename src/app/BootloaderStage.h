@@ -33,7 +33,4 @@ bool PrecheckBootloader(MainWindow& window, const ProbedDrive& drive, Text& core
 // each one only skips what depends on it.
 void InstallBootloaders(MainWindow& window, const ProbedDrive& drive, const Text& coreImage);
 
-// The Syslinux installer's command line for a drive root, with its quoted program path.
-Text SyslinuxCommandLine(const Text& driveRoot, bool wow64);
-
 }  // namespace qel

@@ -1,29 +1,22 @@
-#include "app/ExtractionRun.h"
-
 #include <cstdint>
 
 #include "app/BootloaderStage.h"
-#include "app/ChildProcess.h"
 #include "app/DisabledWhileInScope.h"
 #include "app/FormatStage.h"
 #include "app/MainWindow.h"
-#include "app/WorkFolder.h"
 #include "disk/DeviceQueries.h"
+#include "run/ChildProcess.h"
+#include "run/CommandLines.h"
+#include "run/DriveFiles.h"
+#include "run/WorkFolder.h"
 #include "texts/Dialogs.h"
 
 namespace qel {
 
 namespace {
 
-constexpr std::uint32_t kCancelledInSevenZip = 255;
 constexpr int kProgressLabelWidth = 97;  // at 96 pixels per inch
 constexpr int kLabel1FontHeight = -13;   // Label1's font, at 96 pixels per inch
-
-constexpr const char* kAutorunInf =
-    "[autorun]\r\n"
-    "label=RAZEVOR\r\n"
-    "icon=QEL\\razevor.ico\r\n"
-    "shellexecute=QELCreator.exe\r\n";
 
 // ---- The run's guards: each undoes one piece of the run's state however the run is left -------
 
@@ -142,8 +135,7 @@ bool ExtractionRun::probeDrive() {
     if (diskNumber_ == kUnknownDiskNumber) return false;
     firstPartitionOffset_ = 0;
     partitionStyle_.clear();
-    GetDiskLayoutInfo(sys_, u"\\\\.\\PHYSICALDRIVE" + decimal(diskNumber_), firstPartitionOffset_,
-                      partitionStyle_);
+    GetDiskLayoutInfo(sys_, RawDiskPath(diskNumber_), firstPartitionOffset_, partitionStyle_);
     const auto volume = sys_.volumeInformation(driveRoot_ + u"\\");
     fileSystem_ = volume ? volume->fileSystem : Text();
     return true;
@@ -193,20 +185,6 @@ void ExtractionRun::startCompanionApplication() {
 }
 
 }  // namespace
-
-bool EnsureMenuFolder(Platform& sys, const Text& root) {
-    const Text menuFolder = root + u"\\QEL\\Menu";
-    return directoryExists(sys, menuFolder) || sys.createDirectory(menuFolder);
-}
-
-void WriteAutorunInf(Platform& sys, const Text& root) {
-    if (!fileExists(sys, root + u"\\QEL\\razevor.ico")) return;
-    const Text path = root + u"\\autorun.inf";
-    sys.deleteFile(path);  // a hidden old file could not be overwritten
-    const std::string content = sys.toAnsi(ascii(kAutorunInf));
-    writeWholeFile(sys, path, Bytes(content.begin(), content.end()));
-    sys.setFileAttributes(path, win::FILE_ATTRIBUTE_HIDDEN);
-}
 
 void MainWindow::Button1Click() {
     ExtractionRun(*this, {scaled(kProgressLabelWidth), scaled(kLabel1FontHeight)}).run();

@@ -1,8 +1,9 @@
 #include "app/FormatStage.h"
 
-#include "app/ChildProcess.h"
 #include "app/MainWindow.h"
 #include "disk/DeviceQueries.h"
+#include "run/ChildProcess.h"
+#include "run/CommandLines.h"
 #include "texts/Dialogs.h"
 
 namespace qel {
@@ -48,14 +49,6 @@ bool FormatVolume(MainWindow& window, const Text& driveRoot, const Text& workBas
     }
     sys.setCaption(window.CheckBox1, window.texts.lformatted);
     return true;
-}
-
-Text Fat32FormatCommandLine(const Text& workBase, const Text& driveRoot) {
-    return u"\"" + workBase + u"qelextract\\fat32format.exe\" \\\\.\\" + driveRoot;
-}
-
-Text FormatComCommandLine(const Text& formatPath, const Text& driveRoot) {
-    return u"\"" + formatPath + u"\" " + driveRoot + u" /FS:FAT32 /V:RAZEVOR /Q /Y";
 }
 
 }  // namespace qel

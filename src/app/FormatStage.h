@@ -10,10 +10,6 @@ namespace qel {
 
 class MainWindow;
 
-// Volumes strictly larger than 32 GiB are formatted with the carried formatter, the rest with
-// the system's format.com.
-inline constexpr std::int64_t kLargeVolumeBytes = 34359738368;
-
 // With "Format to FAT32" ticked, warns that the drive's data will be lost. A cancel clears the
 // option; false then, and the run ends with nothing created. True when the run goes on.
 bool ConfirmFormat(MainWindow& window, const Text& driveRoot);
@@ -21,10 +17,5 @@ bool ConfirmFormat(MainWindow& window, const Text& driveRoot);
 // With "Format to FAT32" ticked, formats the volume at driveRoot ("E:") to FAT32, showing the
 // progress in the option's caption. False after a failure has been shown: the run must end.
 bool FormatVolume(MainWindow& window, const Text& driveRoot, const Text& workBase);
-
-// The formatters' command lines; the program paths are quoted, so that a path with blanks can
-// never start another program.
-Text Fat32FormatCommandLine(const Text& workBase, const Text& driveRoot);
-Text FormatComCommandLine(const Text& formatPath, const Text& driveRoot);
 
 }  // namespace qel

@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <exception>
 
-#include "app/WorkFolder.h"
 #include "disk/DeviceQueries.h"
 #include "disk/DriveList.h"
 #include "repartition/RepartitionWindow.h"
+#include "run/WorkFolder.h"
 #include "texts/Dialogs.h"
 
 namespace qel {
@@ -249,10 +249,19 @@ void MainWindow::fitWindowToControls() {
     sys.setClientSize(Form1, button3.right() + button2.left, label2.bottom() + 8);
 }
 
+// Rewrites the chooser only when the eligible drives' items differ from what it shows, then
+// selects the last removable drive and applies the format-option rule.
 void MainWindow::refreshDriveList() {
+    const DriveListing listing = ListEligibleDrives(sys, ticked(CheckBox3));
+    if (listing.items == sys.items(ComboBox1)) return;  // unchanged: the user's selection stays
+    sys.setItems(ComboBox1, listing.items);
+    if (!listing.items.empty()) {  // an empty list leaves "Format to FAT32" as it is
+        sys.setSelectedIndex(ComboBox1, listing.selected);
+        applyFormatOptionRule();
+    }
     // A rewritten list moves the selection; the remembered index follows it, so that picking
     // another entry afterwards is always seen as a change.
-    if (FillDriveList(sys, *this)) itemindex = sys.selectedIndex(ComboBox1);
+    itemindex = sys.selectedIndex(ComboBox1);
 }
 
 void MainWindow::Timer1Timer() {

@@ -30,7 +30,7 @@ struct DiskGeometry {  // DISK_GEOMETRY
 
 bool IsWow64(Platform& sys);
 std::uint32_t GetSectorsPerCluster(Platform& sys, const Text& volume);  // "E:" or "Volume{…}"
-std::int64_t GetFileSize64(Platform& sys, const Text& path);           // -1: nothing found
+std::int64_t GetFileSize64(Platform& sys, const Text& path);            // -1: nothing found
 DiskExtent GetVolumeDiskExtent(Platform& sys, const Text& rawVolumePath);
 void GetDiskLayoutInfo(Platform& sys, const Text& rawDiskPath, std::int64_t& firstPartitionOffset,
                        Text& partitionStyle);

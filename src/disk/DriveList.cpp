@@ -2,8 +2,6 @@
 
 #include <cmath>
 
-#include "app/MainWindow.h"
-
 namespace qel {
 namespace {
 
@@ -74,17 +72,6 @@ DriveListing ListEligibleDrives(Platform& sys, bool withFixedDrives) {
     }
     if (listing.selected < 0 && !listing.items.empty()) listing.selected = 0;
     return listing;
-}
-
-bool FillDriveList(Platform& sys, MainWindow& window) {
-    const DriveListing listing = ListEligibleDrives(sys, sys.checked(window.CheckBox3));
-    const std::vector<Text> shown = sys.items(window.ComboBox1);
-    if (listing.items == shown) return false;  // unchanged: the user's selection stays
-    sys.setItems(window.ComboBox1, listing.items);
-    if (listing.items.empty()) return true;  // "Format to FAT32" keeps its state
-    sys.setSelectedIndex(window.ComboBox1, listing.selected);
-    window.applyFormatOptionRule();
-    return true;
 }
 
 }  // namespace qel

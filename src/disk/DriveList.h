@@ -9,8 +9,6 @@
 
 namespace qel {
 
-class MainWindow;
-
 // A byte count as "14.91 GB", "1.5 KB", "1024 bytes": the largest unit the count strictly
 // exceeds, two decimals at most (halves away from zero, trailing zeros dropped), the given
 // decimal separator; 0 gives " bytes".
@@ -32,10 +30,5 @@ struct DriveListing {
     int selected = -1;
 };
 DriveListing ListEligibleDrives(Platform& sys, bool withFixedDrives);
-
-// Refreshes the main window's chooser: rewrites it only when the eligible drives' items differ
-// from what it shows, then selects the last removable drive and applies the format-option rule.
-// Returns true when the chooser's items were replaced (or cleared).
-bool FillDriveList(Platform& sys, MainWindow& window);
 
 }  // namespace qel

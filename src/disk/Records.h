@@ -95,7 +95,8 @@ inline constexpr std::size_t kSize = 32;
 // Little-endian access to raw record buffers.
 inline std::uint32_t readU32(std::span<const std::uint8_t> buffer, std::size_t at) {
     std::uint32_t value = 0;
-    for (std::size_t i = 0; i < 4; ++i) value |= static_cast<std::uint32_t>(buffer[at + i]) << (8 * i);
+    for (std::size_t i = 0; i < 4; ++i)
+        value |= static_cast<std::uint32_t>(buffer[at + i]) << (8 * i);
     return value;
 }
 inline std::uint64_t readU64(std::span<const std::uint8_t> buffer, std::size_t at) {
@@ -106,7 +107,8 @@ inline std::int64_t readI64(std::span<const std::uint8_t> buffer, std::size_t at
     return static_cast<std::int64_t>(readU64(buffer, at));
 }
 inline void writeU32(std::span<std::uint8_t> buffer, std::size_t at, std::uint32_t value) {
-    for (std::size_t i = 0; i < 4; ++i) buffer[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+    for (std::size_t i = 0; i < 4; ++i)
+        buffer[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 inline void writeU64(std::span<std::uint8_t> buffer, std::size_t at, std::uint64_t value) {
     writeU32(buffer, at, static_cast<std::uint32_t>(value));

@@ -2,7 +2,6 @@
 
 #include "disk/DeviceQueries.h"
 #include "disk/DriveList.h"
-#include "texts/Dialogs.h"
 
 namespace qel {
 
@@ -10,11 +9,6 @@ namespace {
 
 constexpr const char16_t* kDiskEnumKey = u"SYSTEM\\CurrentControlSet\\Services\\disk\\Enum";
 constexpr const char16_t* kDeviceEnumKey = u"SYSTEM\\CurrentControlSet\\Enum\\";
-
-void endWithSupportError(Platform& sys, const TextTable& texts) {
-    ShowSupportError(sys, texts);
-    sys.postQuit();
-}
 
 // The device instance path registered for disk n; nullopt when the Enum key cannot be opened or
 // holds no value for n.
@@ -54,13 +48,15 @@ Text DiskNumberOfItem(const Text& item) {
     return item.substr(2, blank == Text::npos ? Text::npos : blank - 2);
 }
 
-void ListRepartitionDisks(Platform& sys, const TextTable& texts, std::vector<Text>& list) {
+RepartitionDiskList ListRepartitionDisks(Platform& sys) {
+    RepartitionDiskList list;
     std::optional<std::uint32_t> count;
     {
         const RegistryKey key = sys.openLocalMachineKey(kDiskEnumKey, win::KEY_READ);
         if (key.valid()) count = sys.registryDword(key, u"Count");
     }
-    if (!count) return endWithSupportError(sys, texts);
+    list.unreadable = !count;
+    if (list.unreadable) return list;
 
     // The walk ends when as many numbered values were found as "Count" says. A key holding fewer
     // (changed between the reads, or damaged) still ends the walk after disk number 1023: the
@@ -71,13 +67,15 @@ void ListRepartitionDisks(Platform& sys, const TextTable& texts, std::vector<Tex
         if (!instancePath) continue;
         ++found;
         const auto name = displayName(sys, *instancePath);
-        if (!name) return endWithSupportError(sys, texts);
+        list.unreadable = !name;
+        if (list.unreadable) return list;
         DiskGeometry geometry;
         GetDiskGeometry(sys, u"\\\\.\\PHYSICALDRIVE" + decimal(n), geometry);
         if (geometry.MediaType != kRemovableMedia) continue;
-        list.push_back(u"RM" + decimal(n) + u" - " + WithoutDeviceWord(*name) + u" - " +
-                       FormatByteSize(sys, geometry.size()));
+        list.items.push_back(u"RM" + decimal(n) + u" - " + WithoutDeviceWord(*name) + u" - " +
+                             FormatByteSize(sys, geometry.size()));
     }
+    return list;
 }
 
 }  // namespace qel

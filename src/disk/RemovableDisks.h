@@ -4,18 +4,21 @@
 #include <vector>
 
 #include "platform/Platform.h"
-#include "texts/TextTable.h"
 
 namespace qel {
 
 // Disk numbers are walked from 0 up to, not including, this bound at most (see the .cpp).
 inline constexpr std::uint32_t kDiskNumberBound = 1024;
 
-// Appends one item per removable disk registered with the disk driver, in disk-number order, as
+// One item per removable disk registered with the disk driver, in disk-number order, as
 // "RM1 - Generic Flash Disk USB - 7.45 GB". When the driver's enumeration key, its "Count" or a
-// disk's device entry cannot be read, shows the support error, asks the program to end and
-// returns with the items gathered so far.
-void ListRepartitionDisks(Platform& sys, const TextTable& texts, std::vector<Text>& list);
+// disk's device entry cannot be read, the walk stops there: the items gathered so far come back,
+// marked unreadable (the caller shows the support error and ends the program).
+struct RepartitionDiskList {
+    std::vector<Text> items;
+    bool unreadable = false;
+};
+RepartitionDiskList ListRepartitionDisks(Platform& sys);
 
 // The display name of a disk: every " Device" taken out (case-sensitive).
 Text WithoutDeviceWord(const Text& name);

@@ -5,22 +5,21 @@
 // and filled; then the full table goes back.
 #include <algorithm>
 
-#include "app/ChildProcess.h"
-#include "app/ExtractionRun.h"
-#include "app/FormatStage.h"
 #include "app/MainWindow.h"
 #include "boot/CloverLegacy.h"
 #include "boot/DeviceIo.h"
 #include "boot/MenuFile.h"
 #include "disk/DeviceQueries.h"
 #include "repartition/RepartitionRun.h"
+#include "run/ChildProcess.h"
+#include "run/CommandLines.h"
+#include "run/DriveFiles.h"
 #include "texts/Dialogs.h"
 
 namespace qel {
 
 namespace {
 
-constexpr std::uint32_t kCancelledInSevenZip = 255;
 constexpr std::uint32_t kFirstDiskpartBuild = 15063;
 constexpr std::size_t kEntry1 = 446;
 constexpr std::size_t kEntry2 = 462;

@@ -1,14 +1,14 @@
 // The end of a repartition run: a drive letter for the new volume, the boot code, autorun.inf and
 // the companion program.
-#include "app/BootloaderStage.h"
-#include "app/ChildProcess.h"
-#include "app/ExtractionRun.h"
 #include "app/MainWindow.h"
 #include "boot/CloverLegacy.h"
 #include "boot/Grub2Mbr.h"
 #include "boot/MenuFile.h"
 #include "disk/DeviceQueries.h"
 #include "repartition/RepartitionRun.h"
+#include "run/ChildProcess.h"
+#include "run/CommandLines.h"
+#include "run/DriveFiles.h"
 #include "texts/Dialogs.h"
 
 namespace qel {

@@ -3,13 +3,13 @@
 #include <algorithm>
 
 #include "app/MainWindow.h"
-#include "app/WorkFolder.h"
 #include "boot/DeviceIo.h"
 #include "disk/DeviceQueries.h"
 #include "disk/DriveList.h"
 #include "disk/RemovableDisks.h"
 #include "repartition/PartitionTable.h"
 #include "repartition/RepartitionChecks.h"
+#include "run/WorkFolder.h"
 #include "texts/Dialogs.h"
 
 namespace qel {

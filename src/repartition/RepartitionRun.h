@@ -14,6 +14,7 @@
 #include "platform/Platform.h"
 #include "repartition/RepartitionCommands.h"
 #include "repartition/RepartitionWindow.h"
+#include "run/DriveFiles.h"
 
 namespace qel {
 
@@ -78,7 +79,7 @@ private:
     bool largeVolume() const;
     bool diskpartBranch();
     Text volumeRoot() const { return u"\\\\?\\" + volname_; }
-    Text rawDiskPath() const { return u"\\\\.\\PHYSICALDRIVE" + disknum_; }
+    Text rawDiskPath() const { return RawDiskPath(disknum_); }
     bool ticked(ControlId box);
 
     MainWindow& form_;

@@ -170,6 +170,17 @@ void showNoEligibleDisk(MainWindow& form) {
                    kButtonsOk, {u"OK"});
 }
 
+// The removable disks; a disk list that cannot be read shows the support error and ends the
+// program, with the disks found so far still listed.
+std::vector<Text> removableDisks(MainWindow& form) {
+    RepartitionDiskList listed = ListRepartitionDisks(form.sys);
+    if (listed.unreadable) {
+        ShowSupportError(form.sys, form.texts);
+        form.sys.postQuit();
+    }
+    return std::move(listed.items);
+}
+
 Text selectedItem(Platform& sys, ControlId list) {
     const auto items = sys.items(list);
     const int index = sys.selectedIndex(list);
@@ -186,8 +197,7 @@ void MainWindow::Button3Click() {
         sys.bringToFront(Form2->window);
         return;
     }
-    std::vector<Text> disks;
-    ListRepartitionDisks(sys, texts, disks);
+    const std::vector<Text> disks = removableDisks(*this);
     if (disks.empty()) {
         showNoEligibleDisk(*this);
         sys.setWindowEnabled(Form1, true);
@@ -219,8 +229,7 @@ void MainWindow::refreshRepartitionDiskList() {
         ~Done() { flag = false; }
     } done{refreshing};
 
-    std::vector<Text> disks;
-    ListRepartitionDisks(sys, texts, disks);
+    const std::vector<Text> disks = removableDisks(*this);
     if (!Form2) return;
     if (disks.empty()) {
         destroyForm2(*this);

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "app/ExtractionRun.h"
 #include "app/MainWindow.h"
 #include "fake/FakeMachine.h"
+#include "run/DriveFiles.h"
 #include "texts/Dialogs.h"
 
 namespace qel {

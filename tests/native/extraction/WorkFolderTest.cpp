@@ -1,8 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "app/ChildProcess.h"
-#include "app/WorkFolder.h"
 #include "fake/FakeMachine.h"
+#include "run/ChildProcess.h"
+#include "run/CommandLines.h"
+#include "run/WorkFolder.h"
 
 namespace qel {
 namespace {

@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "app/MainWindow.h"
-#include "app/WorkFolder.h"
 #include "fake/FakeMachine.h"
 #include "repartition/RepartitionWindow.h"
+#include "run/WorkFolder.h"
 
 namespace qel::reprun_test {
 

@@ -1,4 +1,4 @@
-#include "app/WorkFolder.h"
+#include "run/WorkFolder.h"
 
 #include <array>
 

@@ -1,5 +1,7 @@
-// The "OK" run (MainWindow::Button1Click) and the files it leaves at the root of a drive.
+// What both runs leave at the root of a drive, and the raw device path of a physical disk.
 #pragma once
+
+#include <cstdint>
 
 #include "platform/Platform.h"
 
@@ -13,5 +15,9 @@ bool EnsureMenuFolder(Platform& sys, const Text& root);
 // \QEL\razevor.ico is there: the old file is deleted, four ANSI lines are written and the file is
 // left hidden. Raises IoError when the file cannot be created or written.
 void WriteAutorunInf(Platform& sys, const Text& root);
+
+// "\\.\PHYSICALDRIVE<n>" for a disk number, given as a number or as its decimal text.
+Text RawDiskPath(const Text& diskNumber);
+Text RawDiskPath(std::uint32_t diskNumber);
 
 }  // namespace qel

@@ -1,4 +1,4 @@
-// Child programs: starting them, waiting while the window keeps working, and their command lines.
+// Child programs: starting them and waiting while the window keeps working.
 #pragma once
 
 #include <cstdint>
@@ -14,8 +14,5 @@ inline constexpr std::uint32_t kUnreadableExitCode = 7117;
 // the process was started.
 bool RunProcess(Platform& sys, const Text& commandLine, bool wait, std::uint16_t showMode,
                 std::uint32_t& exitCode);
-
-// "<work base>qelextract\7zG.exe" x -y -o"<target>\" -ptubrisk "<work base>qelextract\RAZEvor.7z"
-Text SevenZipCommandLine(const Text& workBase, const Text& targetRoot);
 
 }  // namespace qel

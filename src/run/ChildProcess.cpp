@@ -1,4 +1,4 @@
-#include "app/ChildProcess.h"
+#include "run/ChildProcess.h"
 
 namespace qel {
 
@@ -21,12 +21,6 @@ bool RunProcess(Platform& sys, const Text& commandLine, bool wait, std::uint16_t
         if (sys.processExitCode(child, reported)) exitCode = reported;
     }
     return true;
-}
-
-Text SevenZipCommandLine(const Text& workBase, const Text& targetRoot) {
-    const Text workFolder = workBase + u"qelextract\\";
-    return u"\"" + workFolder + u"7zG.exe\" x -y -o\"" + targetRoot + u"\\\" -ptubrisk \"" +
-           workFolder + u"RAZEvor.7z\"";
 }
 
 }  // namespace qel
