@@ -101,3 +101,25 @@ if(QEL_BUILD_TESTS AND CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64"
   target_link_options(bootloader-stage-run PRIVATE -municode)
   target_link_libraries(bootloader-stage-run PRIVATE qel_win32 qel_core)
 endif()
+
+# The Wine disk tests' kernel-mode disk over an image file, loaded by Wine's driver host. Built
+# with the compiler directly: a driver links against ntoskrnl alone, without the default libraries.
+if(QEL_BUILD_TESTS AND CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64"
+   AND EXISTS ${CMAKE_SOURCE_DIR}/tests/winedisk/WineDisk.c)
+  set(qel_winedisk_source ${CMAKE_SOURCE_DIR}/tests/winedisk/WineDisk.c)
+  set(qel_winedisk_sys ${CMAKE_BINARY_DIR}/qelwinedisk.sys)
+  cmake_path(GET CMAKE_C_COMPILER PARENT_PATH qel_mingw_bin)
+  set(qel_ddk_include ${qel_mingw_bin}/../x86_64-w64-mingw32/include/ddk)
+  if(NOT EXISTS ${qel_ddk_include})
+    set(qel_ddk_include /usr/x86_64-w64-mingw32/include/ddk)
+  endif()
+  add_custom_command(
+    OUTPUT ${qel_winedisk_sys}
+    COMMAND ${CMAKE_C_COMPILER} -std=gnu11 -O2 -Wall -Wextra -Wpedantic -Werror
+            -I${qel_ddk_include} -ffreestanding -fno-stack-protector -nostdlib
+            -Wl,--subsystem,native -Wl,-e,DriverEntry -o ${qel_winedisk_sys} ${qel_winedisk_source}
+            -lntoskrnl
+    DEPENDS ${qel_winedisk_source}
+    COMMENT "Building the Wine test disk driver qelwinedisk.sys")
+  add_custom_target(winedisk-driver ALL DEPENDS ${qel_winedisk_sys})
+endif()
