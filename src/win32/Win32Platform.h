@@ -140,6 +140,7 @@ public:
 private:
     std::unique_ptr<Ui> ui_;
     std::map<std::uintptr_t, std::uintptr_t> processThreads_;  // process handle → thread handle
+    std::map<std::uintptr_t, std::int64_t> positions_;  // file or device handle → next byte
 };
 
 }  // namespace qel

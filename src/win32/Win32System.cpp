@@ -65,34 +65,70 @@ Handle Win32Platform::createFile(const Text& path, std::uint32_t access, std::ui
     const HANDLE file =
         CreateFileW(wide(path), access, share, nullptr, disposition, attributes, nullptr);
     if (file == INVALID_HANDLE_VALUE) return {};
+    positions_[fromHandle(file)] = 0;
     return Handle(this, fromHandle(file));
 }
 
+// Reads and writes carry their position in an OVERLAPPED offset, like pread, and the position
+// is kept here: a disk driver's handle may have no file pointer of its own (SetFilePointerEx
+// fails on it, and a plain ReadFile lands at offset 0). On a synchronous handle Windows serves
+// both ways alike, but a read at the end of a file reports ERROR_HANDLE_EOF, which is the plain
+// call's success with nothing read.
+namespace {
+
+OVERLAPPED at(std::int64_t position) {
+    OVERLAPPED overlapped{};
+    overlapped.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(position));
+    overlapped.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(position) >> 32);
+    return overlapped;
+}
+
+}  // namespace
+
 bool Win32Platform::readFile(const Handle& h, MutableByteSpan buffer, std::uint32_t& bytesRead) {
+    std::int64_t& position = positions_[h.id()];
+    OVERLAPPED overlapped = at(position);
     DWORD count = 0;
-    const BOOL ok =
-        ReadFile(toHandle(h.id()), buffer.data(), clampedSize(buffer.size()), &count, nullptr);
+    BOOL ok =
+        ReadFile(toHandle(h.id()), buffer.data(), clampedSize(buffer.size()), &count, &overlapped);
+    if (!ok && GetLastError() == ERROR_HANDLE_EOF) ok = TRUE;
     bytesRead = count;
+    if (ok) position += count;
     return ok != FALSE;
 }
 
 bool Win32Platform::writeFile(const Handle& h, ByteSpan data, std::uint32_t& bytesWritten) {
+    std::int64_t& position = positions_[h.id()];
+    OVERLAPPED overlapped = at(position);
     DWORD count = 0;
     const BOOL ok =
-        WriteFile(toHandle(h.id()), data.data(), clampedSize(data.size()), &count, nullptr);
+        WriteFile(toHandle(h.id()), data.data(), clampedSize(data.size()), &count, &overlapped);
     bytesWritten = count;
+    if (ok) position += count;
     return ok != FALSE;
 }
 
 bool Win32Platform::setFilePointer(const Handle& h, std::int64_t distance, std::uint32_t method,
                                    std::int64_t& newPosition) {
-    LARGE_INTEGER move;
-    move.QuadPart = distance;
-    LARGE_INTEGER position;
-    position.QuadPart = 0;
-    const BOOL ok = SetFilePointerEx(toHandle(h.id()), move, &position, method);
-    if (ok) newPosition = position.QuadPart;
-    return ok != FALSE;
+    std::int64_t origin = 0;
+    if (method == FILE_CURRENT) {
+        origin = positions_[h.id()];
+    } else if (method == FILE_END) {
+        LARGE_INTEGER size;
+        if (!GetFileSizeEx(toHandle(h.id()), &size)) return false;
+        origin = size.QuadPart;
+    } else if (method != FILE_BEGIN) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    if (distance < 0 ? distance < -origin
+                     : origin > std::numeric_limits<std::int64_t>::max() - distance) {
+        SetLastError(ERROR_NEGATIVE_SEEK);
+        return false;
+    }
+    positions_[h.id()] = origin + distance;
+    newPosition = origin + distance;
+    return true;
 }
 
 bool Win32Platform::deviceIoControl(const Handle& h, std::uint32_t code, ByteSpan input,
@@ -119,6 +155,7 @@ std::int32_t Win32Platform::queryVolumeSizeInformation(const Handle& h, MutableB
 }
 
 void Win32Platform::closeHandle(std::uintptr_t id) {
+    positions_.erase(id);
     CloseHandle(toHandle(id));
 }
 

@@ -43,6 +43,9 @@ TEST(Win32Files, WriteSeekReadAndAttributesRoundTrip) {
     ASSERT_TRUE(sys.readFile(in, buffer, got));
     EXPECT_EQ(got, 4u);
     EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + got), "6789");
+    ASSERT_TRUE(sys.readFile(in, buffer, got));  // at the end: success, nothing read
+    EXPECT_EQ(got, 0u);
+    EXPECT_FALSE(sys.setFilePointer(in, -11, FILE_CURRENT, position));
     in.close();
 
     EXPECT_TRUE(fileExists(sys, file));
