@@ -123,3 +123,9 @@ if(QEL_BUILD_TESTS AND CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64"
     COMMENT "Building the Wine test disk driver qelwinedisk.sys")
   add_custom_target(winedisk-driver ALL DEPENDS ${qel_winedisk_sys})
 endif()
+if(QEL_BUILD_TESTS AND CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64"
+   AND EXISTS ${CMAKE_SOURCE_DIR}/tests/winedisk/WineDiskTest.cpp)
+  add_executable(test_wine_disk ${CMAKE_SOURCE_DIR}/tests/winedisk/WineDiskTest.cpp)
+  target_compile_definitions(test_wine_disk PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
+  target_link_libraries(test_wine_disk PRIVATE qel_win32 qel_core gtest gtest_main)
+endif()

@@ -13,6 +13,8 @@
 #   boot-uefi     the same sticks booted under UEFI, Secure Boot off and on
 #   syslinux      the Windows Syslinux installers: built right, and run by the bootloader stage
 #                 under Wine on a FAT32 volume (guestmount), which then boots in QEMU
+#   wine-disk     the Windows layer's disk requests under Wine against a test disk driver serving
+#                 a stick image; the image checked with Linux tools afterwards
 #   fuzz          the fuzz targets for a bounded time, when the project has any
 # With suite names as arguments (scripts/test.sh wine gui-smoke), only those suites run.
 set -uo pipefail
@@ -98,6 +100,12 @@ suite_syslinux() {
   tests/syslinux/run-syslinux-tests.sh build-win64 build-native
 }
 
+suite_wine_disk() {
+  cmake --preset win64 >/dev/null
+  cmake --build --preset win64 --target winedisk-driver test_wine_disk
+  tests/winedisk/run-wine-disk-tests.sh build-win64
+}
+
 suite_fuzz() {
   tests/fuzz/run.sh "$fuzz_seconds" "$repo/build-fuzz"
 }
@@ -117,6 +125,7 @@ optional_suite gui-windows suite_gui_windows tests/smoke/gui-windows.sh
 optional_suite boot suite_boot tests/boot/run-boot-tests.sh
 optional_suite boot-uefi suite_boot_uefi tests/boot/run-uefi-tests.sh
 optional_suite syslinux suite_syslinux tests/syslinux/run-syslinux-tests.sh
+optional_suite wine-disk suite_wine_disk tests/winedisk/run-wine-disk-tests.sh
 optional_suite fuzz suite_fuzz tests/fuzz/run.sh
 
 ((failed == 0)) || echo "failed suites: ${failed_names[*]}"
