@@ -129,3 +129,14 @@ if(QEL_BUILD_TESTS AND CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64"
   target_compile_definitions(test_wine_disk PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
   target_link_libraries(test_wine_disk PRIVATE qel_win32 qel_core gtest gtest_main)
 endif()
+
+# The 7-Zip tests' runner of staging, the extraction command line and the OK run, and their
+# driver of 7-Zip's windows (run under Wine).
+if(QEL_BUILD_TESTS AND CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64"
+   AND EXISTS ${CMAKE_SOURCE_DIR}/tests/smoke/SevenZipRun.cpp)
+  add_executable(sevenzip-run ${CMAKE_SOURCE_DIR}/tests/smoke/SevenZipRun.cpp)
+  target_compile_definitions(sevenzip-run PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
+  target_link_options(sevenzip-run PRIVATE -municode)
+  target_link_libraries(sevenzip-run PRIVATE qel_win32 qel_core)
+  qel_add_resources(sevenzip-run)
+endif()

@@ -9,6 +9,7 @@ packages=(
   wine wine64 fonts-wine xvfb xauth xdotool x11-utils imagemagick
   7zip grub-pc-bin grub-common syslinux syslinux-common nasm mtools dosfstools fdisk ntfs-3g
   exfatprogs qemu-system-x86 ovmf python3 fonts-liberation2 libguestfs-tools
+  make dpkg-dev locales fonts-dejavu-core
 )
 # Installed without its recommendations, which would bring shim and efibootmgr along.
 bare_packages=(grub-efi-amd64-bin)
@@ -25,7 +26,6 @@ missing_of() {
 
 mapfile -t missing < <(missing_of "${packages[@]}")
 mapfile -t missing_bare < <(missing_of "${bare_packages[@]}")
-command -v npm >/dev/null 2>&1 || missing+=(nodejs npm)
 
 if ((${#missing[@]} == 0 && ${#missing_bare[@]} == 0)); then
   exit 0

@@ -9,6 +9,8 @@
 #   wine          the x86_64 build and its CTest tests under Wine
 #   gui-smoke     the x86_64 program's window under Wine
 #   gui-windows   the program's windows under Wine in both languages, against the designed layout
+#   sevenzip      the carried 7-Zip run by the program under Wine in Vietnamese: extraction,
+#                 Cancel in its progress window, a wrong password
 #   boot          sticks made by the program's own runs on disk images, booted in QEMU (BIOS)
 #   boot-uefi     the same sticks booted under UEFI, Secure Boot off and on
 #   syslinux      the Windows Syslinux installers: built right, and run by the bootloader stage
@@ -83,6 +85,11 @@ suite_gui_windows() {
   tests/smoke/gui-windows.sh build-win64
 }
 
+suite_sevenzip() {
+  cmake --build --preset win64 --target sevenzip-run
+  tests/smoke/sevenzip-windows.sh build-win64
+}
+
 # The boot tests drive the native build's headless runner with the shipping payload.
 suite_boot() {
   tests/boot/run-boot-tests.sh build-native build-win32/embedded/RAZEvor.7z
@@ -122,6 +129,7 @@ optional_suite() {  # <name> <function> <script it needs>
   if [[ -x "$3" ]]; then run_suite "$1" "$2"; fi
 }
 optional_suite gui-windows suite_gui_windows tests/smoke/gui-windows.sh
+optional_suite sevenzip suite_sevenzip tests/smoke/sevenzip-windows.sh
 optional_suite boot suite_boot tests/boot/run-boot-tests.sh
 optional_suite boot-uefi suite_boot_uefi tests/boot/run-uefi-tests.sh
 optional_suite syslinux suite_syslinux tests/syslinux/run-syslinux-tests.sh
