@@ -86,6 +86,7 @@ suite_gui_windows() {
 }
 
 suite_sevenzip() {
+  cmake --preset win64 >/dev/null
   cmake --build --preset win64 --target sevenzip-run
   tests/smoke/sevenzip-windows.sh build-win64
 }

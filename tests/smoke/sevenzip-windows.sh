@@ -21,8 +21,8 @@ if [[ "${QEL_SEVENZIP_SESSION:-}" != 1 ]]; then
   # Wine takes its interface language from the locale, which glibc must have generated.
   mkdir -p "$out/locale"
   localedef -i vi_VN -f UTF-8 "$out/locale/vi_VN.UTF-8"
-  export LOCPATH="$out/locale" LANG=vi_VN.UTF-8 LC_ALL=vi_VN.UTF-8 QEL_SEVENZIP_SESSION=1
-  exec "$repo/scripts/wine-session.sh" "$build/wineprefix-7zip" "$0" "$build"
+  exec env LOCPATH="$out/locale" LANG=vi_VN.UTF-8 LC_ALL=vi_VN.UTF-8 QEL_SEVENZIP_SESSION=1 \
+    "$repo/scripts/wine-session.sh" "$build/wineprefix-7zip" "$0" "$build"
 fi
 
 for program in sevenzip-run.exe; do
