@@ -19,10 +19,10 @@
 #include <string>
 #include <vector>
 
-#include "run/ChildProcess.h"
-#include "run/CommandLines.h"
 #include "app/MainWindow.h"
 #include "disk/Records.h"
+#include "run/ChildProcess.h"
+#include "run/CommandLines.h"
 #include "run/WorkFolder.h"
 #include "win32/Win32Platform.h"
 #include "win32/Win32Text.h"
