@@ -96,6 +96,7 @@ void MainWindow::create() {
     window.clientHeight = scaled(187);
     window.font.height = scaled(kWindowFontHeight);
     window.minimizeBox = true;
+    window.taskbarTitle = kApplicationTitle;
     Form1 = sys.createWindow(window);
 
     for (const auto& designed : kDesignedControls) {

@@ -235,6 +235,9 @@ struct WindowSpec {
     bool alwaysOnTop = false;
     WindowId centreOver = 0;  // 0: centred on the desktop
     WindowId owner = 0;
+    // Set on a window without owner: the taskbar names the program by this title instead of
+    // the window's own.
+    Text taskbarTitle;
 };
 
 // What the Windows side reports from the message loop. Every handler runs on the one thread.

@@ -66,6 +66,10 @@ struct Win32Platform::Ui {
     std::map<HWND, ControlId> controlIds;
     std::map<std::tuple<Text, int, bool, bool>, win32::FontHandle> fonts;
     EventSink* sink = nullptr;
+    // The program's entry on the taskbar when a window asks for one under another title: a
+    // window without size that owns it (windows with an owner have no entry of their own).
+    HWND applicationWindow = nullptr;
+    std::vector<HWND> hiddenWithEntry;  // windows hidden while the entry is minimised
     WindowId nextWindow = 1;
     ControlId nextControl = 1;
 
@@ -88,6 +92,8 @@ struct Win32Platform::Ui {
     // Message handling of the program's windows; false lets Windows handle the message.
     bool handleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
     void forget(HWND hwnd);
+    HWND ensureApplicationWindow(const Text& title);
+    bool handleApplicationMessage(UINT message, WPARAM wParam, LRESULT& result);
 };
 
 }  // namespace qel

@@ -241,6 +241,45 @@ Win32Platform::Ui::~Ui() {
     // Destroying an owner takes its owned windows with it; those are then no windows any more.
     for (const HWND hwnd : open)
         if (IsWindow(hwnd)) DestroyWindow(hwnd);
+    if (applicationWindow != nullptr) DestroyWindow(applicationWindow);
+}
+
+HWND Win32Platform::Ui::ensureApplicationWindow(const Text& title) {
+    if (applicationWindow == nullptr) {
+        const RECT work = win32::workAreaOf(nullptr);
+        applicationWindow = CreateWindowExW(
+            0, kWindowClass, wide(title), WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
+            (work.left + work.right) / 2, (work.top + work.bottom) / 2, 0, 0, nullptr, nullptr,
+            GetModuleHandleW(nullptr), this);
+    } else {
+        SetWindowTextW(applicationWindow, wide(title));
+    }
+    return applicationWindow;
+}
+
+// The taskbar entry stands for the windows it owns: activating it activates them, closing it
+// closes the first of them, minimising and restoring it hides and shows them.
+bool Win32Platform::Ui::handleApplicationMessage(UINT message, WPARAM wParam, LRESULT& result) {
+    result = 0;
+    switch (message) {
+        case WM_ACTIVATE:
+            if (LOWORD(wParam) != WA_INACTIVE && !IsIconic(applicationWindow)) {
+                const HWND popup = GetLastActivePopup(applicationWindow);
+                if (popup != applicationWindow && IsWindowEnabled(popup)) SetActiveWindow(popup);
+            }
+            return true;
+        case WM_CLOSE:
+            if (const HWND first = mainWindow()) PostMessageW(first, WM_CLOSE, 0, 0);
+            return true;
+        case WM_SIZE:
+            if (wParam == SIZE_RESTORED) {
+                for (const HWND hidden : std::exchange(hiddenWithEntry, {}))
+                    if (IsWindow(hidden)) ShowWindow(hidden, SW_SHOW);
+            }
+            return false;
+        default:
+            return false;
+    }
 }
 
 HWND Win32Platform::Ui::windowHandle(WindowId id) const {
@@ -351,10 +390,20 @@ void Win32Platform::Ui::reportCommand(HWND from, WORD code) {
 
 bool Win32Platform::Ui::handleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
                                       LRESULT& result) {
+    if (hwnd == applicationWindow && applicationWindow != nullptr)
+        return handleApplicationMessage(message, wParam, result);
     const auto window = windowIds.find(hwnd);
     const WindowId windowId = window == windowIds.end() ? 0 : window->second;
     result = 0;
     switch (message) {
+        case WM_SYSCOMMAND:  // a window standing on the taskbar entry minimises with it
+            if ((wParam & 0xFFF0) != SC_MINIMIZE || applicationWindow == nullptr ||
+                GetWindow(hwnd, GW_OWNER) != applicationWindow)
+                return false;
+            hiddenWithEntry.push_back(hwnd);
+            ShowWindow(hwnd, SW_HIDE);
+            ShowWindow(applicationWindow, SW_MINIMIZE);
+            return true;
         case WM_COMMAND:
             reportCommand(reinterpret_cast<HWND>(lParam), HIWORD(wParam));
             return true;
@@ -390,6 +439,8 @@ bool Win32Platform::Ui::handleMessage(HWND hwnd, UINT message, WPARAM wParam, LP
             return true;
         }
         case WM_NCDESTROY:
+            if (applicationWindow != nullptr && GetWindow(hwnd, GW_OWNER) == applicationWindow)
+                ShowWindow(applicationWindow, SW_HIDE);  // the entry goes with its window
             forget(hwnd);
             return false;
         default:
@@ -428,11 +479,14 @@ WindowId Win32Platform::createWindow(const WindowSpec& params) {
     if (params.minimizeBox) style |= WS_MINIMIZEBOX;
     DWORD exStyle = WS_EX_CONTROLPARENT;
     if (params.alwaysOnTop) exStyle |= WS_EX_TOPMOST;
+    HWND owner = ui_->windowHandle(params.owner);
+    if (owner == nullptr && !params.taskbarTitle.empty())
+        owner = ui_->ensureApplicationWindow(params.taskbarTitle);
     const WindowId id = ui_->nextWindow++;
-    const HWND hwnd = CreateWindowExW(exStyle, kWindowClass, wide(params.title), style,
-                                      CW_USEDEFAULT, CW_USEDEFAULT, params.clientWidth,
-                                      params.clientHeight, ui_->windowHandle(params.owner), nullptr,
-                                      GetModuleHandleW(nullptr), ui_.get());
+    const HWND hwnd =
+        CreateWindowExW(exStyle, kWindowClass, wide(params.title), style, CW_USEDEFAULT,
+                        CW_USEDEFAULT, params.clientWidth, params.clientHeight, owner, nullptr,
+                        GetModuleHandleW(nullptr), ui_.get());
     if (hwnd == nullptr) return 0;
     ui_->windows[id] = Ui::Window{hwnd, params, false};
     ui_->windowIds[hwnd] = id;
@@ -451,6 +505,9 @@ void Win32Platform::showWindow(WindowId window) {
         win32::centreWindow(entry.hwnd, area);
         entry.shown = true;
     }
+    const HWND owner = GetWindow(entry.hwnd, GW_OWNER);
+    if (owner != nullptr && owner == ui_->applicationWindow && !IsWindowVisible(owner))
+        ShowWindow(owner, SW_SHOWNA);
     ShowWindow(entry.hwnd, SW_SHOW);
     UpdateWindow(entry.hwnd);
 }
@@ -555,8 +612,11 @@ void Win32Platform::setVisible(ControlId control, bool visible) {
 void Win32Platform::setBounds(ControlId control, const Rect& rect) {
     const auto found = ui_->controls.find(control);
     if (found == ui_->controls.end()) return;
+    // Drawn afresh: copied bits of the old place would mix with the new drawing, which paints
+    // only the part that was not copied.
     SetWindowPos(found->second.hwnd, nullptr, rect.left, rect.top, rect.width, rect.height,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
+                 SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS);
+    InvalidateRect(found->second.hwnd, nullptr, TRUE);
     if (found->second.params.kind == ControlKind::DropDownList) ui_->fitDropDownList(found->second);
 }
 

@@ -89,6 +89,77 @@ TEST_F(Win32Windows, ControlsKeepTheirCaptionsBoundsAndStates) {
     EXPECT_GE(sys.screenDpi(), 72);
 }
 
+// Columns holding ink in the rows above the underline of a text drawn at the top of a bitmap.
+int inkedColumns(HDC dc, int width, int rows) {
+    const COLORREF background = GetPixel(dc, 0, 0);
+    int columns = 0;
+    for (int x = 0; x < width; ++x)
+        for (int y = 0; y < rows; ++y)
+            if (GetPixel(dc, x, y) != background) {
+                ++columns;
+                break;
+            }
+    return columns;
+}
+
+// A bitmap of the screen's kind to draw or copy into.
+struct Canvas {
+    Canvas(int width, int height)
+        : screen(GetDC(nullptr)),
+          dc(CreateCompatibleDC(screen)),
+          bitmap(CreateCompatibleBitmap(screen, width, height)),
+          previous(SelectObject(dc, bitmap)) {
+        RECT all{0, 0, width, height};
+        FillRect(dc, &all, GetSysColorBrush(COLOR_BTNFACE));
+    }
+    ~Canvas() {
+        SelectObject(dc, previous);
+        DeleteObject(bitmap);
+        DeleteDC(dc);
+        ReleaseDC(nullptr, screen);
+    }
+    HDC screen;
+    HDC dc;
+    HBITMAP bitmap;
+    HGDIOBJ previous;
+};
+
+// A right-aligned link refitted to its caption after each change, as the language link is,
+// draws the whole caption on one line, as wide as the same text drawn freely in its font.
+TEST_F(Win32Windows, ALinkFittedToItsCaptionDrawsAllOfIt) {
+    ControlSpec link;
+    link.kind = ControlKind::Label;
+    link.caption = u"VI";
+    link.rect = {229, 10, 12, 16};
+    link.align = TextAlign::Right;
+    link.handCursor = true;
+    link.font.underline = true;
+    link.font.color = 0xFF0000;
+    const ControlId label = sys.createControl(window, link);
+    sys.showWindow(window);
+    for (const Text caption : {u"EN", u"VI", u"EN", u"VI"}) {
+        SCOPED_TRACE(toUtf8(caption));
+        sys.setCaption(label, caption);
+        const int width = std::max(12, sys.textWidth(label, caption));
+        sys.setBounds(label, {241 - width, 10, width, 16});
+        UpdateWindow(windowHwnd());
+
+        constexpr int kTextRows = 11;  // the underline lies below them
+        Canvas drawn(width, 16);
+        const HDC labelDc = GetDC(hwndOf(label));
+        BitBlt(drawn.dc, 0, 0, width, 16, labelDc, 0, 0, SRCCOPY);
+        ReleaseDC(hwndOf(label), labelDc);
+        Canvas free(100, 16);
+        const auto font = reinterpret_cast<HFONT>(SendMessageW(hwndOf(label), WM_GETFONT, 0, 0));
+        const HGDIOBJ previous = SelectObject(free.dc, font);
+        SetBkMode(free.dc, TRANSPARENT);
+        RECT line{0, 0, 100, 16};
+        DrawTextW(free.dc, win32::wide(caption), -1, &line, DT_SINGLELINE);
+        SelectObject(free.dc, previous);
+        EXPECT_EQ(inkedColumns(drawn.dc, width, kTextRows), inkedColumns(free.dc, 100, kTextRows));
+    }
+}
+
 TEST_F(Win32Windows, ACheckBoxReportsClicksButLeavesItsTickToTheProgram) {
     const ControlId box = add(ControlKind::CheckBox, u"Format to FAT32", {8, 86, 233, 17}, 2);
     SendMessageW(hwndOf(box), BM_CLICK, 0, 0);
@@ -200,6 +271,60 @@ TEST_F(Win32Windows, AMinimisedWindowComesBackToTheFrontAndAControlGoes) {
     EXPECT_FALSE(IsWindow(hwnd));
     EXPECT_EQ(sys.nativeControl(button), 0u);
     EXPECT_EQ(sys.caption(button), Text());
+}
+
+BOOL CALLBACK collectWindow(HWND hwnd, LPARAM list) {
+    reinterpret_cast<std::vector<HWND>*>(list)->push_back(hwnd);
+    return TRUE;
+}
+
+// The windows that get an entry on the taskbar: shown, no tool windows, and without owner
+// unless they ask for an entry.
+std::vector<Text> taskbarEntries() {
+    std::vector<HWND> windows;
+    EnumThreadWindows(GetCurrentThreadId(), collectWindow, reinterpret_cast<LPARAM>(&windows));
+    std::vector<Text> titles;
+    for (const HWND hwnd : windows) {
+        const LONG exStyle = GetWindowLongW(hwnd, GWL_EXSTYLE);
+        if (!IsWindowVisible(hwnd) || (exStyle & WS_EX_TOOLWINDOW) != 0) continue;
+        if (GetWindow(hwnd, GW_OWNER) != nullptr && (exStyle & WS_EX_APPWINDOW) == 0) continue;
+        wchar_t title[64] = {};
+        GetWindowTextW(hwnd, title, 64);
+        titles.push_back(win32::fromWide(title));
+    }
+    return titles;
+}
+
+TEST_F(Win32Windows, TheTaskbarEntryCarriesTheProgramsTitleAndMinimisesTheWindow) {
+    sys.destroyWindow(window);
+    WindowSpec params;
+    params.title = u"QEL Ruru Zudererod";
+    params.taskbarTitle = u"QEL Duzu";
+    params.clientWidth = 249;
+    params.clientHeight = 187;
+    params.minimizeBox = true;
+    window = sys.createWindow(params);
+    sys.showWindow(window);
+    EXPECT_EQ(taskbarEntries(), std::vector<Text>{u"QEL Duzu"});
+    wchar_t caption[64] = {};
+    GetWindowTextW(windowHwnd(), caption, 64);
+    EXPECT_EQ(win32::fromWide(caption), u"QEL Ruru Zudererod");
+    const HWND entry = GetWindow(windowHwnd(), GW_OWNER);
+    RECT frame{};
+    GetWindowRect(entry, &frame);
+    EXPECT_EQ(frame.right - frame.left, 0);  // nothing of it shows on the screen
+
+    SendMessageW(windowHwnd(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    EXPECT_TRUE(IsIconic(entry));
+    EXPECT_FALSE(IsWindowVisible(windowHwnd()));
+    ShowWindow(entry, SW_RESTORE);
+    EXPECT_TRUE(IsWindowVisible(windowHwnd()));
+
+    SendMessageW(entry, WM_CLOSE, 0, 0);  // closing the entry asks the window
+    ASSERT_TRUE(pumpUntil(sys, [&] { return !sink.closes.empty(); }));
+    EXPECT_EQ(sink.closes.front(), window);
+    sys.destroyWindow(window);
+    EXPECT_TRUE(taskbarEntries().empty());
 }
 
 TEST_F(Win32Windows, AQuitRequestSurvivesTheNestedPump) {

@@ -14,6 +14,8 @@ TEST(Layout, DesignedWindowAt96DpiAndScaledAt144) {
     w.create();
     const auto& form = machine.window(w.Form1);
     EXPECT_TRUE(form.shown);
+    EXPECT_EQ(form.params.title, u"QEL Ruru Zudererod");
+    EXPECT_EQ(form.params.taskbarTitle, u"QEL Duzu");
     EXPECT_EQ(form.timerMs, 1000u);
     EXPECT_EQ(form.params.font, (FontSpec{u"Arial", -11}));
     EXPECT_EQ(machine.clientSize(w.Form1), std::make_pair(250, 191));
