@@ -16,7 +16,8 @@
 #   syslinux      the Windows Syslinux installers: built right, and run by the bootloader stage
 #                 under Wine on a FAT32 volume (guestmount), which then boots in QEMU
 #   wine-disk     the Windows layer's disk requests under Wine against a test disk driver serving
-#                 a stick image; the image checked with Linux tools afterwards
+#                 a stick image; the image checked with Linux tools afterwards; the real program
+#                 on a stick partitioned from sector 63, its prompt cancelled
 #   fuzz          the fuzz targets for a bounded time, when the project has any
 # With suite names as arguments (scripts/test.sh wine gui-smoke), only those suites run.
 set -uo pipefail
@@ -110,7 +111,7 @@ suite_syslinux() {
 
 suite_wine_disk() {
   cmake --preset win64 >/dev/null
-  cmake --build --preset win64 --target winedisk-driver test_wine_disk
+  cmake --build --preset win64 --target winedisk-driver test_wine_disk QELDuzu gui-probe inspect
   tests/winedisk/run-wine-disk-tests.sh build-win64
 }
 

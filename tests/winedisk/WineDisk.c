@@ -7,7 +7,7 @@
  *   DiskNumber  REG_DWORD  the number n of PHYSICALDRIVE<n> (9 when absent)
  *
  * The disk is 512-byte sectors with an MBR partition table; the volume is the table's lowest
- * partition as the table stood when the driver started or last was asked to update. Reads and
+ * partition as the table stood when either device was last opened or asked to update. Reads and
  * writes must be whole sectors inside the device. Requests it does not know fail with
  * STATUS_INVALID_DEVICE_REQUEST and are counted as "unknown". */
 
@@ -196,7 +196,11 @@ static NTSTATUS finish(PIRP irp, NTSTATUS status, ULONG_PTR information) {
 
 static NTSTATUS onOpenClose(PDEVICE_OBJECT device, PIRP irp) {
     (void)device;
-    if (IoGetCurrentIrpStackLocation(irp)->MajorFunction == IRP_MJ_CREATE) count(R_OPEN);
+    /* The tests may put another stick into the image between runs: each open reads its table. */
+    if (IoGetCurrentIrpStackLocation(irp)->MajorFunction == IRP_MJ_CREATE) {
+        findVolume();
+        count(R_OPEN);
+    }
     return finish(irp, STATUS_SUCCESS, 0);
 }
 

@@ -5,13 +5,15 @@
 # The driver (qelwinedisk.sys) serves \\.\PHYSICALDRIVE9 and its first partition as \\.\E: from a
 # 64 MiB stick image whose FAT32 partition starts at 1 MiB; E:'s files are a folder. The driver
 # is started once; the test program runs against it, and the image is then checked with Linux
-# tools and the driver's request counts.
+# tools and the driver's request counts. Then the real QELDuzu.exe meets a stick whose partition
+# starts at sector 63, shows the repartition prompt, is answered Cancel and leaves the image as it
+# was.
 set -euo pipefail
 repo="$(cd "$(dirname "$0")/../.." && pwd)"
 build="$(realpath "${1:?usage: run-wine-disk-tests.sh <win64 build folder>}")"
 driver="$build/qelwinedisk.sys"
 program="$build/test_wine_disk.exe"
-for needed in "$driver" "$program"; do
+for needed in "$driver" "$program" "$build/QELDuzu.exe" "$build/gui-probe.exe" "$build/inspect.exe"; do
   [[ -f "$needed" ]] || { echo "missing $needed" >&2; exit 1; }
 done
 disk_number=9
@@ -84,3 +86,5 @@ cat "$work/stdout" "$work/stderr"
 
 source "$(dirname "$0")/check-stick.sh"
 check_stick "$work" "$image" "$counts"
+source "$(dirname "$0")/prompt-cancel.sh"
+check_prompt_cancel "$work" "$image" "$counts"
