@@ -6,3 +6,15 @@ export WINESERVER=/usr/lib/wine/wineserver64
 export WINEPREFIX="${QEL_WINEPREFIX:?QEL_WINEPREFIX must name the Wine prefix folder}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+
+# Imports a registry file into the prefix and leaves a new wineserver running for the caller's
+# session: drive types and font substitutes are read only when a wineserver starts. The caller
+# ends it (wineserver -k) when its session ends.
+wine_import_registry_and_restart() {  # <.reg file>
+  "$WINESERVER" -k 2>/dev/null || true
+  "$WINESERVER" -w
+  "$WINELOADER" regedit /S "$1" >/dev/null 2>&1
+  "$WINESERVER" -k 2>/dev/null || true
+  "$WINESERVER" -w
+  "$WINESERVER" -p
+}

@@ -24,13 +24,11 @@ removable_demo_stick() {  # <demo image>
   ln -sfn "$1" "$WINEPREFIX/dosdevices/e::"
   printf '%s\r\n' REGEDIT4 '' '[HKEY_LOCAL_MACHINE\Software\Wine\Drives]' '"e:"="floppy"' \
     >"$repo/build-win64/run/drives.reg"
-  "$WINELOADER" regedit /S "$repo/build-win64/run/drives.reg" >/dev/null 2>&1
-  "$WINESERVER" -k 2>/dev/null || true
-  "$WINESERVER" -w
-  "$WINESERVER" -p
+  wine_import_registry_and_restart "$repo/build-win64/run/drives.reg"
 }
 
 if [[ "${QEL_RUN_INSIDE_WINE_SESSION:-}" == 1 ]]; then
+  source "$repo/cmake/wine-env.sh"
   shot="$repo/build-win64/QELDuzu-screenshot.png"
   mkdir -p "$repo/build-win64/run"
   removable_demo_stick "$repo/build-native/demo/demo.img"

@@ -16,6 +16,7 @@ if [[ "${QEL_GUI_WINDOWS_SESSION:-}" != 1 ]]; then
   export QEL_GUI_WINDOWS_SESSION=1
   exec "$repo/scripts/wine-session.sh" "$build/wineprefix-gui" "$0" "$build"
 fi
+source "$repo/cmake/wine-env.sh"
 
 for program in QELDuzu.exe inspect.exe gui-probe.exe repartition-show.exe; do
   [[ -f "$build/$program" ]] || { echo "gui-windows: $build/$program is not built" >&2; exit 1; }
@@ -50,11 +51,7 @@ printf '%s\r\n' 'REGEDIT4' '' \
   '"Tahoma"="DejaVu Sans"' '"MS Shell Dlg"="DejaVu Sans"' '"MS Shell Dlg 2"="DejaVu Sans"' \
   "${arial[@]}" \
   >"$out/prefix.reg"
-"$WINELOADER" regedit /S "$out/prefix.reg" >/dev/null 2>&1
-# The drive types and fonts are read when the wineserver's session starts: start a new one.
-"$WINESERVER" -k 2>/dev/null || true
-"$WINESERVER" -w
-"$WINESERVER" -p
+wine_import_registry_and_restart "$out/prefix.reg"
 
 # ---- helpers ----
 

@@ -24,6 +24,7 @@ if [[ "${QEL_SEVENZIP_SESSION:-}" != 1 ]]; then
   exec env LOCPATH="$out/locale" LANG=vi_VN.UTF-8 LC_ALL=vi_VN.UTF-8 QEL_SEVENZIP_SESSION=1 \
     "$repo/scripts/wine-session.sh" "$build/wineprefix-7zip" "$0" "$build"
 fi
+source "$repo/cmake/wine-env.sh"
 
 for program in sevenzip-run.exe; do
   [[ -f "$build/$program" ]] || { echo "sevenzip: $build/$program is not built" >&2; exit 1; }
@@ -44,10 +45,7 @@ printf '%s\r\n' 'REGEDIT4' '' \
   '[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes]' \
   '"Tahoma"="DejaVu Sans"' '"MS Shell Dlg"="DejaVu Sans"' '"MS Shell Dlg 2"="DejaVu Sans"' \
   >"$out/prefix.reg"
-"$WINELOADER" regedit /S "$out/prefix.reg" >/dev/null 2>&1
-"$WINESERVER" -k 2>/dev/null || true
-"$WINESERVER" -w
-"$WINESERVER" -p
+wine_import_registry_and_restart "$out/prefix.reg"
 
 # The texts of vi.txt by number: a line of digits starts a block, each further line (empty ones
 # too) is the next number's text.

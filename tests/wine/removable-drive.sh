@@ -24,12 +24,7 @@ printf '%s\r\n' REGEDIT4 '' '[HKEY_LOCAL_MACHINE\Software\Wine\Drives]' '"e:"="f
   >"$work/drives.reg"
 
 # The drive types are read when the prefix's wineserver starts: one of its own, ended after.
-"$WINESERVER" -k 2>/dev/null || true
-"$WINESERVER" -w
-"$WINELOADER" regedit /S "$work/drives.reg" >/dev/null 2>&1
-"$WINESERVER" -k 2>/dev/null || true
-"$WINESERVER" -w
-"$WINESERVER" -p
+wine_import_registry_and_restart "$work/drives.reg"
 trap '"$WINESERVER" -k 2>/dev/null || true' EXIT
 
 export QEL_TEST_IMAGE="Z:${work//\//\\}\\stick.img"

@@ -61,12 +61,7 @@ reg_path() { printf '%s' "$1" | sed 's/\\/\\\\/g'; }
 
 # The drive types are read when the prefix's wineserver starts: one of its own, kept for the run
 # (a driver started on demand lives as long as its wineserver).
-"$WINESERVER" -k 2>/dev/null || true
-"$WINESERVER" -w
-"$WINELOADER" regedit /S "$work/setup.reg" >/dev/null 2>&1
-"$WINESERVER" -k 2>/dev/null || true
-"$WINESERVER" -w
-"$WINESERVER" -p
+wine_import_registry_and_restart "$work/setup.reg"
 trap '"$WINESERVER" -k 2>/dev/null || true' EXIT
 "$WINELOADER" net start qelwinedisk </dev/null >"$work/net-start.log" 2>&1 || {
   cat "$work/net-start.log"
