@@ -2,7 +2,6 @@
 
 #include <array>
 
-#include "app/MainWindow.h"
 #include "boot/CloverLegacy.h"
 #include "boot/Grub2Mbr.h"
 #include "boot/MenuFile.h"
@@ -50,13 +49,14 @@ bool matches(FileSystems wanted, const Text& fileSystem) {
 // One run of the boot installs, from Grub2 onwards.
 class BootloaderInstall {
 public:
-    BootloaderInstall(MainWindow& window, const ProbedDrive& drive, const Text& coreImage)
-        : window_(window), sys_(window.sys), drive_(drive), coreImage_(coreImage) {}
+    BootloaderInstall(RunContext& context, RunView& view, const ProbedDrive& drive,
+                      const Text& coreImage)
+        : context_(context), view_(view), sys_(context.sys), drive_(drive), coreImage_(coreImage) {}
 
     void run() {
         if (!installGrub2()) return;
         bool syslinuxInstalled = false;
-        if (drive_.fileSystem == u"FAT32" || window_.ticked(window_.CheckBox1)) {
+        if (drive_.fileSystem == u"FAT32" || view_.ticked(RunOption::Format)) {
             installClover();
             syslinuxInstalled = installSyslinuxOnFat32();
         } else if (drive_.fileSystem == u"NTFS") {
@@ -67,7 +67,7 @@ public:
 
 private:
     void showProgress(const char16_t* installer) {
-        sys_.setCaption(window_.CheckBox2, window_.texts.linstalling + installer);
+        view_.showOptionCaption(RunOption::Bootloader, context_.texts.linstalling + installer);
     }
 
     // True when the disk carries the boot area now, already or newly written.
@@ -115,7 +115,8 @@ private:
     // The installers refuse sizes that are not positive, as an unreadable geometry gives.
     std::int32_t sectorSize() const { return static_cast<std::int32_t>(bytesPerSector_); }
 
-    MainWindow& window_;
+    RunContext& context_;
+    RunView& view_;
     Platform& sys_;
     const ProbedDrive& drive_;
     const Text& coreImage_;
@@ -131,10 +132,11 @@ Text ChooseCoreImage(std::int64_t firstPartitionOffset, const Text& fileSystem) 
     return {};
 }
 
-bool PrecheckBootloader(MainWindow& window, const ProbedDrive& drive, Text& coreImage) {
+bool PrecheckBootloader(RunContext& context, RunView& view, const ProbedDrive& drive,
+                        Text& coreImage) {
     coreImage.clear();
-    if (!window.ticked(window.CheckBox2) || drive.partitionStyle != u"MBR") {
-        window.setTicked(window.CheckBox2, false);
+    if (!view.ticked(RunOption::Bootloader) || drive.partitionStyle != u"MBR") {
+        view.setTicked(RunOption::Bootloader, false);
         return true;
     }
     const Text chosen = ChooseCoreImage(drive.firstPartitionOffset, drive.fileSystem);
@@ -142,14 +144,16 @@ bool PrecheckBootloader(MainWindow& window, const ProbedDrive& drive, Text& core
         coreImage = drive.root + chosen;
         return true;
     }
-    if (LangMessageDlg(window.sys, window.texts, window.texts.llrepart, DialogKind::Warning,
-                       kButtonsOkCancel, {u"OK", window.texts.lcancel}) != kResultCancel)
-        window.Button3Click();
+    if (view.ask(context.texts.llrepart, DialogKind::Warning, kButtonsOkCancel,
+                 {u"OK", context.texts.lcancel}) != kResultCancel)
+        view.offerRepartition();
     return false;
 }
 
-void InstallBootloaders(MainWindow& window, const ProbedDrive& drive, const Text& coreImage) {
-    if (window.ticked(window.CheckBox2)) BootloaderInstall(window, drive, coreImage).run();
+void InstallBootloaders(RunContext& context, RunView& view, const ProbedDrive& drive,
+                        const Text& coreImage) {
+    if (view.ticked(RunOption::Bootloader))
+        BootloaderInstall(context, view, drive, coreImage).run();
 }
 
 }  // namespace qel

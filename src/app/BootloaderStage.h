@@ -6,10 +6,10 @@
 #include <cstdint>
 
 #include "platform/Platform.h"
+#include "run/RunContext.h"
+#include "run/RunView.h"
 
 namespace qel {
-
-class MainWindow;
 
 // What the run's drive probe found out, before any formatting.
 struct ProbedDrive {
@@ -27,10 +27,12 @@ Text ChooseCoreImage(std::int64_t firstPartitionOffset, const Text& fileSystem);
 // Clears "Auto install bootloader" on disks that are not MBR; otherwise sets coreImage to the
 // full path of the core image to install. When none fits, offers repartitioning (and on "OK"
 // opens the repartition window); false then: the run ends here and the program keeps running.
-bool PrecheckBootloader(MainWindow& window, const ProbedDrive& drive, Text& coreImage);
+bool PrecheckBootloader(RunContext& context, RunView& view, const ProbedDrive& drive,
+                        Text& coreImage);
 
 // With "Auto install bootloader" still ticked, installs the boot code. Failures are not shown:
 // each one only skips what depends on it.
-void InstallBootloaders(MainWindow& window, const ProbedDrive& drive, const Text& coreImage);
+void InstallBootloaders(RunContext& context, RunView& view, const ProbedDrive& drive,
+                        const Text& coreImage);
 
 }  // namespace qel

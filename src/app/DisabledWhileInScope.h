@@ -1,4 +1,4 @@
-// A control or window that takes no input for as long as the scope lasts, and is enabled again
+// A control that takes no input for as long as the scope lasts, and is enabled again
 // however the scope is left (exceptions included).
 #pragma once
 
@@ -18,20 +18,6 @@ public:
 private:
     Platform& sys_;
     ControlId control_;
-};
-
-class DisabledWindow {
-public:
-    DisabledWindow(Platform& sys, WindowId window) : sys_(sys), window_(window) {
-        sys_.setWindowEnabled(window_, false);
-    }
-    ~DisabledWindow() { sys_.setWindowEnabled(window_, true); }
-    DisabledWindow(const DisabledWindow&) = delete;
-    DisabledWindow& operator=(const DisabledWindow&) = delete;
-
-private:
-    Platform& sys_;
-    WindowId window_;
 };
 
 }  // namespace qel

@@ -1,22 +1,18 @@
+#include "app/ExtractionRun.h"
+
 #include <cstdint>
 
 #include "app/BootloaderStage.h"
-#include "app/DisabledWhileInScope.h"
 #include "app/FormatStage.h"
-#include "app/MainWindow.h"
 #include "disk/DeviceQueries.h"
 #include "run/ChildProcess.h"
 #include "run/CommandLines.h"
 #include "run/DriveFiles.h"
 #include "run/WorkFolder.h"
-#include "texts/Dialogs.h"
 
 namespace qel {
 
 namespace {
-
-constexpr int kProgressLabelWidth = 97;  // at 96 pixels per inch
-constexpr int kLabel1FontHeight = -13;   // Label1's font, at 96 pixels per inch
 
 // ---- The run's guards: each undoes one piece of the run's state however the run is left -------
 
@@ -39,46 +35,38 @@ private:
 };
 
 // The progress label shows while 7-Zip runs and is hidden when the extraction ends.
-class ProgressLabelGuard {
+class ProgressShown {
 public:
-    ProgressLabelGuard(Platform& sys, ControlId label) : sys_(sys), label_(label) {}
-    ~ProgressLabelGuard() { sys_.setVisible(label_, false); }
-    ProgressLabelGuard(const ProgressLabelGuard&) = delete;
-    ProgressLabelGuard& operator=(const ProgressLabelGuard&) = delete;
+    ProgressShown(RunView& view, const Text& caption) : view_(view) { view_.showProgress(caption); }
+    ~ProgressShown() { view_.hideProgress(); }
+    ProgressShown(const ProgressShown&) = delete;
+    ProgressShown& operator=(const ProgressShown&) = delete;
 
 private:
-    Platform& sys_;
-    ControlId label_;
+    RunView& view_;
 };
 
 // ---- One run of "OK" ------------------------------------------------------------------------
 
-struct ProgressLabelMetrics {  // scaled to the screen
-    int width;
-    int fontHeight;
-};
-
 class ExtractionRun {
 public:
-    ExtractionRun(MainWindow& window, ProgressLabelMetrics metrics)
-        : window_(window), sys_(window.sys), metrics_(metrics) {}
+    ExtractionRun(RunContext& context, RunView& view, Text driveRoot)
+        : context_(context), view_(view), sys_(context.sys), driveRoot_(std::move(driveRoot)) {}
 
     void run();
 
 private:
     bool probeDrive();
     bool extractPayload();
-    ControlId createProgressLabel();
     void reportCancelledExtraction();
     void startCompanionApplication();
-    void showSupportError() { ShowSupportError(sys_, window_.texts); }
     ProbedDrive probedDrive() const {
         return {driveRoot_, diskNumber_, partitionStyle_, firstPartitionOffset_, fileSystem_};
     }
 
-    MainWindow& window_;
+    RunContext& context_;
+    RunView& view_;
     Platform& sys_;
-    ProgressLabelMetrics metrics_;
 
     // Values of this run.
     Text driveRoot_;
@@ -91,39 +79,33 @@ private:
 };
 
 void ExtractionRun::run() {
-    driveRoot_ = window_.chosenDriveRoot();
-    if (driveRoot_.empty()) return;
-    // "OK" stays disabled for the whole run, so that the run cannot start again while it pumps
-    // messages, and the drive chooser is not refreshed under it.
-    const DisabledControl okButton(sys_, window_.Button1);
-
     if (!probeDrive()) {
-        showSupportError();
+        view_.showSupportError();
         return;
     }
     // Either option may end the run here, before anything is created; the window stays.
-    if (!PrecheckBootloader(window_, probedDrive(), coreImage_)) return;
-    if (!ConfirmFormat(window_, driveRoot_)) return;
+    if (!PrecheckBootloader(context_, view_, probedDrive(), coreImage_)) return;
+    if (!ConfirmFormat(context_, view_, driveRoot_)) return;
 
-    workBase_ = WorkBase(sys_);
+    workBase_ = context_.workBase();
     if (!forceDirectories(sys_, WorkFolder(workBase_) + u"\\Lang")) {
-        showSupportError();
+        view_.showSupportError();
         sys_.postQuit();
         return;
     }
-    const WorkFolderGuard workFolder(sys_, window_.Form1, workBase_);
+    const WorkFolderGuard workFolder(sys_, view_.owner(), workBase_);
     StageWorkFolder(sys_, workBase_);
 
     // The whole main window takes no input while the drive is being filled.
-    const DisabledWindow disabledWindow(sys_, window_.Form1);
-    if (!FormatVolume(window_, driveRoot_, workBase_)) return;
+    const InputHeld inputHeld(view_);
+    if (!FormatVolume(context_, view_, driveRoot_, workBase_)) return;
 
     if (!extractPayload()) return;
     if (!EnsureMenuFolder(sys_, driveRoot_)) {
-        showSupportError();
+        view_.showSupportError();
         return;
     }
-    InstallBootloaders(window_, probedDrive(), coreImage_);
+    InstallBootloaders(context_, view_, probedDrive(), coreImage_);
 
     WriteAutorunInf(sys_, driveRoot_);
     startCompanionApplication();
@@ -143,51 +125,39 @@ bool ExtractionRun::probeDrive() {
 
 // Runs 7-Zip onto the drive root with the progress label showing; false when the run must end.
 bool ExtractionRun::extractPayload() {
-    const ProgressLabelGuard progress(sys_, createProgressLabel());
+    const ProgressShown progress(view_, context_.texts.lextract);
     std::uint32_t exitCode = 0;
     if (!RunProcess(sys_, SevenZipCommandLine(workBase_, driveRoot_), true, win::SW_SHOWNORMAL,
                     exitCode)) {
-        showSupportError();
+        view_.showSupportError();
         return false;
     }
     if (exitCode == 0) return true;
     if (exitCode == kCancelledInSevenZip)
         reportCancelledExtraction();
     else
-        showSupportError();
+        view_.showSupportError();
     return false;
 }
 
-ControlId ExtractionRun::createProgressLabel() {
-    ControlSpec label;
-    label.kind = ControlKind::Label;
-    label.caption = window_.texts.lextract;
-    label.rect = {sys_.bounds(window_.Button2).left, sys_.bounds(window_.Label2).top,
-                  metrics_.width, sys_.bounds(window_.Label1).height};
-    label.font.height = metrics_.fontHeight;
-    window_.Label2V = sys_.createControl(window_.Form1, label);
-    return window_.Label2V;
-}
-
 void ExtractionRun::reportCancelledExtraction() {
-    const Text& cancelled = window_.texts.lcanceled;
-    sys_.setCaption(window_.Label2V, cancelled);
-    sys_.messageBox(cancelled + u".", cancelled, win::MB_ICONERROR | win::MB_OK);
+    const Text& cancelled = context_.texts.lcanceled;
+    view_.showProgress(cancelled);
+    view_.tell(cancelled + u".", cancelled, win::MB_ICONERROR | win::MB_OK);
 }
 
 // Starts QELCreator.exe from the drive root; what it does is its own affair. The progress label
 // comes back with lrunapp for the moment the program has left.
 void ExtractionRun::startCompanionApplication() {
-    sys_.setCaption(window_.Label2V, window_.texts.lrunapp);
-    sys_.setVisible(window_.Label2V, true);
+    view_.showProgress(context_.texts.lrunapp);
     sys_.setCurrentDirectory(driveRoot_ + u"\\");  // the bare file name resolves against it
-    sys_.shellExecute(window_.Form1, u"open", u"QELCreator.exe");
+    sys_.shellExecute(view_.owner(), u"open", u"QELCreator.exe");
 }
 
 }  // namespace
 
-void MainWindow::Button1Click() {
-    ExtractionRun(*this, {scaled(kProgressLabelWidth), scaled(kLabel1FontHeight)}).run();
+void RunExtraction(RunContext& context, RunView& view, const Text& driveRoot) {
+    ExtractionRun(context, view, driveRoot).run();
 }
 
 }  // namespace qel

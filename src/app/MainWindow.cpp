@@ -4,9 +4,10 @@
 #include <cstdint>
 #include <exception>
 
+#include "app/DisabledWhileInScope.h"
+#include "app/ExtractionRun.h"
 #include "disk/DeviceQueries.h"
 #include "disk/DriveList.h"
-#include "repartition/RepartitionWindow.h"
 #include "run/WorkFolder.h"
 #include "texts/Dialogs.h"
 
@@ -18,6 +19,8 @@ constexpr int kWindowFontHeight = -11;
 constexpr int kControlFontHeight = -13;
 constexpr std::uint32_t kLinkBlue = 0xFF0000;  // COLORREF 0x00BBGGRR
 constexpr std::uint32_t kTimerMilliseconds = 1000;
+constexpr int kProgressLabelWidth = 97;  // at 96 pixels per inch
+constexpr int kLabel1FontHeight = -13;   // Label1's font, at 96 pixels per inch
 
 // One control of the designed window, at 96 pixels per inch.
 struct DesignedControl {
@@ -223,7 +226,7 @@ void MainWindow::FormCreate() {
     Label3Click();
     refreshDriveList();
     itemindex = sys.selectedIndex(ComboBox1);
-    sysdrive = sys.environmentVariable(u"SYSTEMDRIVE").value_or(Text());
+    context.systemDrive = sys.environmentVariable(u"SYSTEMDRIVE").value_or(Text());
     settleSystemPaths();
     fitWindowToControls();
 }
@@ -231,10 +234,11 @@ void MainWindow::FormCreate() {
 void MainWindow::settleSystemPaths() {
     // A 32-bit program on 64-bit Windows reaches the system's own tools through Sysnative.
     const bool redirected = IsWow64(sys) && sys.windowsVersion().major >= 6;
-    sysdir = redirected ? u"Sysnative" : u"System32";
-    formatpath = sysdrive + u"\\Windows\\" + sysdir + u"\\format.com";
+    const Text& sysdrive = context.systemDrive;
+    context.systemDir = redirected ? u"Sysnative" : u"System32";
+    context.formatPath = sysdrive + u"\\Windows\\" + context.systemDir + u"\\format.com";
     if (directoryExists(sys, sysdrive + u"\\I386\\System32"))
-        formatpath = sysdrive + u"\\I386\\System32\\format.com";
+        context.formatPath = sysdrive + u"\\I386\\System32\\format.com";
 }
 
 void MainWindow::fitWindowToControls() {
@@ -266,8 +270,9 @@ void MainWindow::refreshDriveList() {
 }
 
 void MainWindow::Timer1Timer() {
-    if (!Form2 && sys.enabled(Button1)) refreshDriveList();
-    if (Form2 && sys.windowEnabled(Form2->window)) refreshRepartitionDiskList();
+    if (!repartition.isOpen() && sys.enabled(Button1)) refreshDriveList();
+    if (repartition.isOpen() && sys.windowEnabled(repartition.controls().window))
+        repartition.refreshDiskList();
 }
 
 void MainWindow::ComboBox1Change() {
@@ -320,6 +325,92 @@ void MainWindow::Label3Click() {
     sys.setCaption(CheckBox3, captions.checkBox3);
     sys.setCaption(CheckBox1, texts.lautoformat);
     fitCaptionLabels(*this);
+}
+
+void MainWindow::Button3Click() {
+    repartition.open();
+}
+
+void MainWindow::Button1Click() {
+    const Text driveRoot = chosenDriveRoot();
+    if (driveRoot.empty()) return;
+    // "OK" stays disabled for the whole run, so that the run cannot start again while it pumps
+    // messages, and the drive chooser is not refreshed under it.
+    const DisabledControl okButton(sys, Button1);
+    RunExtraction(context, *this, driveRoot);
+}
+
+// ---- the view of the runs --------------------------------------------------------------------
+
+int MainWindow::ask(const Text& message, DialogKind kind, int buttons,
+                    const std::vector<Text>& captions) {
+    return LangMessageDlg(sys, texts, message, kind, buttons, captions);
+}
+
+void MainWindow::showSupportError() {
+    ShowSupportError(sys, texts);
+}
+
+void MainWindow::tell(const Text& text, const Text& caption, std::uint32_t flags) {
+    sys.messageBox(text, caption, flags);
+}
+
+void MainWindow::showOptionCaption(RunOption option, const Text& caption) {
+    sys.setCaption(optionBox(option), caption);
+}
+
+// The progress label is built on first use, below "Get 7-Zip file" and level with the version
+// label.
+void MainWindow::showProgress(const Text& caption) {
+    if (Label2V != 0) {
+        sys.setCaption(Label2V, caption);
+        sys.setVisible(Label2V, true);
+        return;
+    }
+    ControlSpec label;
+    label.kind = ControlKind::Label;
+    label.caption = caption;
+    label.rect = {sys.bounds(Button2).left, sys.bounds(Label2).top, scaled(kProgressLabelWidth),
+                  sys.bounds(Label1).height};
+    label.font.height = scaled(kLabel1FontHeight);
+    Label2V = sys.createControl(Form1, label);
+}
+
+void MainWindow::hideProgress() {
+    if (Label2V != 0) sys.setVisible(Label2V, false);
+}
+
+void MainWindow::showStatus(const Text& caption) {
+    sys.setCaption(Label2, caption);
+}
+
+void MainWindow::setInputEnabled(bool enabled) {
+    sys.setWindowEnabled(Form1, enabled);
+}
+
+// ---- the repartition window's host -----------------------------------------------------------
+
+ReferenceHeights MainWindow::referenceHeights() {
+    return {sys.bounds(CheckBox1).height, sys.bounds(ComboBox1).height, sys.bounds(Button1).height,
+            sys.bounds(Label1).height};
+}
+
+void MainWindow::bindCheckBox(ControlId box, std::function<void()> handler) {
+    extraCheckBoxes.insert(box);
+    extraClickHandlers[box] = std::move(handler);
+}
+
+void MainWindow::bindClick(ControlId control, std::function<void()> handler) {
+    extraClickHandlers[control] = std::move(handler);
+}
+
+void MainWindow::bindClose(WindowId window, std::function<void()> handler) {
+    extraCloseHandlers[window] = std::move(handler);
+}
+
+void MainWindow::unbind(ControlId control) {
+    extraCheckBoxes.erase(control);
+    extraClickHandlers.erase(control);
 }
 
 }  // namespace qel

@@ -1,4 +1,5 @@
-// The main window "QEL Ruru Zudererod" (TForm1): its controls, fields and event handlers.
+// The main window "QEL Ruru Zudererod" (TForm1): its controls, fields and event handlers. It binds
+// events to handlers and is the view of the runs it starts; the runs themselves live beside it.
 #pragma once
 
 #include <functional>
@@ -7,17 +8,17 @@
 #include <set>
 
 #include "platform/Platform.h"
+#include "repartition/RepartitionWindow.h"
+#include "run/RunContext.h"
+#include "run/RunView.h"
 #include "texts/TextTable.h"
 
 namespace qel {
 
-class RepartitionWindow;
-
-inline constexpr const char16_t* kApplicationTitle = u"QEL Duzu";
 inline constexpr const char16_t* kWindowTitle = u"QEL Ruru Zudererod";
 inline constexpr const char16_t* kVersionText = u"v0.9.5.16";
 
-class MainWindow : public EventSink {
+class MainWindow : public EventSink, public RepartitionHost {
 public:
     explicit MainWindow(Platform& sys);
     ~MainWindow() override;
@@ -29,7 +30,9 @@ public:
     void create();
 
     Platform& sys;
-    TextTable texts;  // lang and every l… field
+    TextTable texts;                                // lang and every l… field
+    RunContext context{sys, texts, {}, {}, {}};     // the system paths are found by FormCreate
+    RepartitionWindow repartition{context, *this};  // Form2, open or not
 
     // The window and its controls (ids of the seam).
     WindowId Form1 = 0;
@@ -38,11 +41,7 @@ public:
     ControlId Label2V = 0;  // the progress label of an extraction run; 0 until created
 
     // Private fields of TForm1.
-    Text formatpath;
-    Text sysdrive;
-    Text sysdir;
     int itemindex = -1;
-    std::unique_ptr<RepartitionWindow> Form2;  // the repartition window while it exists
 
     // Event handlers.
     void FormCreate();
@@ -78,10 +77,6 @@ public:
     std::set<ControlId> extraCheckBoxes;
     std::map<WindowId, std::function<void()>> extraCloseHandlers;
 
-    // The repartition window's share of the timer: refreshes its disk list. Called by Timer1Timer
-    // while that window exists and is enabled; defined with the repartition window.
-    void refreshRepartitionDiskList();
-
     // The chooser's text: its selected item ("" when nothing is selected).
     Text chooserText();
     // The format-option rule: "Format to FAT32" is enabled unless the chosen drive is the system
@@ -91,10 +86,38 @@ public:
     // The drive root of the chooser's current text: its first character and ":" ("" if empty).
     Text chosenDriveRoot();
 
-    // A designed measure at 96 pixels per inch, scaled to the screen (windows built at run time).
-    int scaledPixels(int designed) const { return scaled(designed); }
+    // RunView: what the runs started here show and ask.
+    int ask(const Text& message, DialogKind kind, int buttons,
+            const std::vector<Text>& captions) override;
+    void showSupportError() override;
+    void tell(const Text& text, const Text& caption, std::uint32_t flags) override;
+    bool ticked(RunOption option) override { return ticked(optionBox(option)); }
+    void setTicked(RunOption option, bool isTicked) override {
+        setTicked(optionBox(option), isTicked);
+    }
+    void showOptionCaption(RunOption option, const Text& caption) override;
+    void showProgress(const Text& caption) override;
+    void hideProgress() override;
+    void showStatus(const Text& caption) override;
+    void setInputEnabled(bool enabled) override;
+    WindowId owner() override { return Form1; }
+    void offerRepartition() override { Button3Click(); }
+
+    // RepartitionHost: what the repartition window needs from this window.
+    int scaledPixels(int designed) const override { return scaled(designed); }
+    ReferenceHeights referenceHeights() override;
+    Text repartitionTitle() override { return sys.caption(Button3); }
+    void bindCheckBox(ControlId box, std::function<void()> handler) override;
+    void bindClick(ControlId control, std::function<void()> handler) override;
+    void bindClose(WindowId window, std::function<void()> handler) override;
+    void unbind(ControlId control) override;
+    void unbindClose(WindowId window) override { extraCloseHandlers.erase(window); }
+    void setBoxTicked(ControlId box, bool isTicked) override { setTicked(box, isTicked); }
 
 private:
+    ControlId optionBox(RunOption option) const {
+        return option == RunOption::Format ? CheckBox1 : CheckBox2;
+    }
     void runCheckBoxHandler(ControlId box);
     bool isCheckBox(ControlId control) const;
     void refreshDriveList();

@@ -5,7 +5,6 @@
 // and filled; then the full table goes back.
 #include <algorithm>
 
-#include "app/MainWindow.h"
 #include "boot/CloverLegacy.h"
 #include "boot/DeviceIo.h"
 #include "boot/MenuFile.h"
@@ -153,8 +152,8 @@ bool RepartitionRun::extractPayload() {
     if (exitCode == 0) return true;
     if (exitCode != kCancelledInSevenZip) return supportError();
     const Text& cancelled = texts_.lcanceled;
-    sys_.setCaption(form_.Label2, cancelled);
-    sys_.messageBox(cancelled + u".", cancelled, win::MB_ICONERROR | win::MB_OK);
+    host_.showStatus(cancelled);
+    host_.tell(cancelled + u".", cancelled, win::MB_ICONERROR | win::MB_OK);
     return false;
 }
 

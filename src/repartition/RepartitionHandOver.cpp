@@ -1,6 +1,5 @@
 // The end of a repartition run: a drive letter for the new volume, the boot code, autorun.inf and
 // the companion program.
-#include "app/MainWindow.h"
 #include "boot/CloverLegacy.h"
 #include "boot/Grub2Mbr.h"
 #include "boot/MenuFile.h"
@@ -23,12 +22,12 @@ void RepartitionRun::handOver() {
     giveDriveLetter();
     if (!ensureMenuFolder()) return;
     // Grub2 and Syslinux are reached through the drive letter; without one they are left out.
-    if (ticked(form_.CheckBox2) && !drive_.empty()) installBootCode();
+    if (host_.ticked(RunOption::Bootloader) && !drive_.empty()) installBootCode();
     if (cloverok_) AddCloverMenuEntry(sys_, volumeRoot());
     WriteAutorunInf(sys_, volumeRoot());
     sys_.setCaption(w_.Label2F2, texts_.lrunapp);
     if (mountfail_) {
-        LangMessageDlg(sys_, texts_, texts_.lunplug, DialogKind::Error, kButtonsOk, {u"OK"});
+        host_.ask(texts_.lunplug, DialogKind::Error, kButtonsOk, {u"OK"});
         return;
     }
     startCompanion();

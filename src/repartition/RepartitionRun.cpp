@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "app/MainWindow.h"
 #include "boot/DeviceIo.h"
 #include "disk/DeviceQueries.h"
 #include "disk/DriveList.h"
@@ -34,10 +33,6 @@ Text selectedText(Platform& sys, ControlId list) {
 
 }  // namespace
 
-void RunRepartition(MainWindow& form) {
-    if (form.Form2) RepartitionRun(form).run();
-}
-
 // However the run is left: once the work folder exists, the disk is closed, the work folder
 // deleted and the program asked to end; the repartition window is enabled in every case.
 class RepartitionRun::RunEnding {
@@ -46,10 +41,10 @@ public:
     ~RunEnding() {
         if (run_.workFolderMade_) {
             run_.disk_.close();
-            DeleteWorkFolder(run_.sys_, run_.form_.Form1, run_.workBase_);
+            DeleteWorkFolder(run_.sys_, run_.host_.owner(), run_.workBase_);
             run_.sys_.postQuit();
         }
-        if (run_.form_.Form2 && run_.form_.Form2->window == run_.w_.window)
+        if (run_.window_.isOpen() && run_.window_.controls().window == run_.w_.window)
             run_.sys_.setWindowEnabled(run_.w_.window, true);
     }
     RunEnding(const RunEnding&) = delete;
@@ -59,8 +54,15 @@ private:
     RepartitionRun& run_;
 };
 
-RepartitionRun::RepartitionRun(MainWindow& form)
-    : form_(form), sys_(form.sys), texts_(form.texts), w_(*form.Form2), volumes_(form.sys) {}
+RepartitionRun::RepartitionRun(RunContext& context, RepartitionHost& host,
+                               RepartitionWindow& window)
+    : context_(context),
+      host_(host),
+      window_(window),
+      sys_(context.sys),
+      texts_(context.texts),
+      w_(window.controls()),
+      volumes_(context.sys) {}
 
 void RepartitionRun::run() {
     const RunEnding ending(*this);
@@ -68,7 +70,7 @@ void RepartitionRun::run() {
     if (!checkChoices() || !confirmed() || !makeWorkFolder()) return;
     createProgressLine();
     stepnum_ = 1;
-    steptotal_ = ProgressStepTotal(fat32Only_, ticked(form_.CheckBox2));
+    steptotal_ = ProgressStepTotal(fat32Only_, host_.ticked(RunOption::Bootloader));
     StageWorkFolder(sys_, workBase_);
     if (!prepareDisk()) return;
     cloverok_ = false;
@@ -81,7 +83,7 @@ bool RepartitionRun::checkChoices() {
     fat32Only_ = ticked(w_.CheckBox1F2);
     twoPartitions_ = ticked(w_.CheckBox2F2);
     if (!fat32Only_ && !twoPartitions_) {
-        sys_.messageBox(texts_.lchoose, kApplicationTitle, win::MB_OK);
+        host_.tell(texts_.lchoose, kApplicationTitle, win::MB_OK);
         return false;
     }
     disknum_ = DiskNumberOfItem(selectedText(sys_, w_.ComboBox1F2));
@@ -93,7 +95,7 @@ bool RepartitionRun::checkChoices() {
     std::int64_t firstPartitionOffset = 0;
     Text partitionStyle;
     GetDiskLayoutInfo(sys_, rawDiskPath(), firstPartitionOffset, partitionStyle);
-    if (partitionStyle != u"MBR") form_.setTicked(form_.CheckBox2, false);
+    if (partitionStyle != u"MBR") host_.setTicked(RunOption::Bootloader, false);
     return olderWindowsAllowsNtfs();
 }
 
@@ -108,14 +110,14 @@ void RepartitionRun::readGeometry() {
 bool RepartitionRun::readFat32Size() {
     const Text sizeText = sys_.caption(w_.Edit1V);
     if (sizeText.empty()) {
-        LangMessageDlg(sys_, texts_, texts_.lfatsize, DialogKind::Error, kButtonsOk, {u"OK"});
+        host_.ask(texts_.lfatsize, DialogKind::Error, kButtonsOk, {u"OK"});
         return false;
     }
     const std::int64_t limit = LargestFat32Partition(disksize_);
     const auto size = Fat32SizeInBytes(sizeText, selectedText(sys_, w_.ComboBox2F2));
     if (!size || *size < kSmallestFat32Partition || *size > limit) {
-        LangMessageDlg(sys_, texts_, texts_.lsize + FormatByteSize(sys_, limit) + u".",
-                       DialogKind::Error, kButtonsOk, {u"OK"});
+        host_.ask(texts_.lsize + FormatByteSize(sys_, limit) + u".", DialogKind::Error, kButtonsOk,
+                  {u"OK"});
         return false;
     }
     fat32size_ = *size;
@@ -135,48 +137,49 @@ bool RepartitionRun::olderWindowsAllowsNtfs() {
         case RemovalPolicy::Other:
             break;
     }
-    LangMessageDlg(sys_, texts_, formatText(texts_.lntfsxp, WindowsName(version)),
-                   DialogKind::Information, kButtonsOk, {u"OK"});
+    host_.ask(formatText(texts_.lntfsxp, WindowsName(version)), DialogKind::Information, kButtonsOk,
+              {u"OK"});
     return false;
 }
 
 bool RepartitionRun::confirmed() {
-    if (LangMessageDlg(sys_, texts_, texts_.ldautopart, DialogKind::Warning, kButtonsOkCancel,
-                       {u"OK", texts_.lcancel}) != kResultCancel)
+    if (host_.ask(texts_.ldautopart, DialogKind::Warning, kButtonsOkCancel,
+                  {u"OK", texts_.lcancel}) != kResultCancel)
         return true;
-    form_.setTicked(w_.CheckBox1F2, false);
-    form_.setTicked(w_.CheckBox2F2, false);
+    host_.setBoxTicked(w_.CheckBox1F2, false);
+    host_.setBoxTicked(w_.CheckBox2F2, false);
     return false;
 }
 
 // ---- work folder and progress line ------------------------------------------------------------
 
 bool RepartitionRun::makeWorkFolder() {
-    workBase_ = WorkBase(sys_);
+    workBase_ = context_.workBase();
     if (!forceDirectories(sys_, WorkFolder(workBase_) + u"\\Lang")) {
-        ShowSupportError(sys_, texts_);
+        host_.showSupportError();
         sys_.postQuit();
         return false;
     }
     workFolderMade_ = true;
-    paths_ = {ShellProgram(sys_), form_.sysdrive + u"\\Windows\\" + form_.sysdir + u"\\diskpart",
-              form_.formatpath, workBase_};
+    paths_ = {ShellProgram(sys_),
+              context_.systemDrive + u"\\Windows\\" + context_.systemDir + u"\\diskpart",
+              context_.formatPath, workBase_};
     return true;
 }
 
 void RepartitionRun::createProgressLine() {
     ControlSpec label;
     label.kind = ControlKind::Label;
-    label.rect = {0, sys_.bounds(w_.Button1F2).bottom() + form_.scaledPixels(kGap),
-                  sys_.clientSize(w_.window).first, sys_.bounds(form_.Label1).height};
+    label.rect = {0, sys_.bounds(w_.Button1F2).bottom() + host_.scaledPixels(kGap),
+                  sys_.clientSize(w_.window).first, host_.referenceHeights().label};
     label.font.face = u"Arial";
-    label.font.height = form_.scaledPixels(-13);  // the size of the main window's Label1
+    label.font.height = host_.scaledPixels(-13);  // the size of the main window's Label1
     label.align = TextAlign::Centre;
     label.verticallyCentred = true;
     w_.Label2F2 = sys_.createControl(w_.window, label);
-    if (form_.Form2) form_.Form2->Label2F2 = w_.Label2F2;
+    if (window_.isOpen()) window_.setProgressLine(w_.Label2F2);
     sys_.setClientSize(w_.window, sys_.clientSize(w_.window).first,
-                       label.rect.bottom() + form_.scaledPixels(kGap));
+                       label.rect.bottom() + host_.scaledPixels(kGap));
 }
 
 void RepartitionRun::showStep(const Text& text) {
@@ -262,17 +265,17 @@ bool RepartitionRun::readSectorZero(Bytes& sector) {
 // ---- shared pieces ---------------------------------------------------------------------------
 
 bool RepartitionRun::supportError() {
-    ShowSupportError(sys_, texts_);
+    host_.showSupportError();
     return false;
 }
 
 bool RepartitionRun::formatError() {
-    LangMessageDlg(sys_, texts_, texts_.lformaterror, DialogKind::Error, kButtonsOk, {u"OK"});
+    host_.ask(texts_.lformaterror, DialogKind::Error, kButtonsOk, {u"OK"});
     return false;
 }
 
 bool RepartitionRun::ticked(ControlId box) {
-    return form_.ticked(box);
+    return sys_.checked(box);
 }
 
 }  // namespace qel

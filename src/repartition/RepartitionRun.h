@@ -15,18 +15,14 @@
 #include "repartition/RepartitionCommands.h"
 #include "repartition/RepartitionWindow.h"
 #include "run/DriveFiles.h"
+#include "run/RunContext.h"
 
 namespace qel {
 
-class MainWindow;
-struct TextTable;
-
-// The entry point behind the repartition window's "OK".
-void RunRepartition(MainWindow& form);
-
 class RepartitionRun {
 public:
-    explicit RepartitionRun(MainWindow& form);  // the repartition window (Form2) must exist
+    // The repartition window must be open.
+    RepartitionRun(RunContext& context, RepartitionHost& host, RepartitionWindow& window);
     void run();
 
 private:
@@ -82,10 +78,12 @@ private:
     Text rawDiskPath() const { return RawDiskPath(disknum_); }
     bool ticked(ControlId box);
 
-    MainWindow& form_;
+    RunContext& context_;
+    RepartitionHost& host_;
+    RepartitionWindow& window_;
     Platform& sys_;
     const TextTable& texts_;
-    RepartitionWindow w_;  // a copy: the ids stay usable whatever happens to the window
+    RepartitionControls w_;  // a copy: the ids stay usable whatever happens to the window
     VolumeFunctions volumes_;
     FormatterPaths paths_;
 

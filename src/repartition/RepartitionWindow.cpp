@@ -1,6 +1,5 @@
 #include "repartition/RepartitionWindow.h"
 
-#include "app/MainWindow.h"
 #include "disk/DeviceQueries.h"
 #include "disk/RemovableDisks.h"
 #include "repartition/RepartitionRun.h"
@@ -21,8 +20,13 @@ constexpr const char16_t* kArial = u"Arial";
 // Builds the window's controls in their order, each placed relative to one built before it.
 class Form2Builder {
 public:
-    Form2Builder(MainWindow& form, RepartitionWindow& w)
-        : form_(form), sys_(form.sys), texts_(form.texts), w_(w), width_(px(kClientWidth)) {}
+    Form2Builder(RunContext& context, RepartitionHost& host, RepartitionControls& w)
+        : host_(host),
+          sys_(context.sys),
+          texts_(context.texts),
+          w_(w),
+          heights_(host.referenceHeights()),
+          width_(px(kClientWidth)) {}
 
     void build(const std::vector<Text>& disks) {
         buildDiskChoice(disks);
@@ -32,7 +36,7 @@ public:
     }
 
 private:
-    int px(int designed) const { return form_.scaledPixels(designed); }
+    int px(int designed) const { return host_.scaledPixels(designed); }
     int below(ControlId control) const { return sys_.bounds(control).bottom() + px(kGap); }
 
     ControlSpec params(ControlKind kind, const Text& caption, const Rect& rect,
@@ -49,7 +53,7 @@ private:
 
     // A word-wrapped option box across the window, as high as the main window's CheckBox1.
     ControlId option(const Text& caption, int top, int tabOrder) {
-        const Rect rect{px(kGap), top, width_ - px(2 * kGap), sys_.bounds(form_.CheckBox1).height};
+        const Rect rect{px(kGap), top, width_ - px(2 * kGap), heights_.option};
         ControlSpec s = params(ControlKind::CheckBox, caption, rect, kArial);
         s.wordWrap = true;
         s.tabOrder = tabOrder;
@@ -64,8 +68,7 @@ private:
         heading.wordWrap = true;
         w_.Label1F2 = create(heading);
 
-        const Rect rect{px(kGap), below(w_.Label1F2), width_ - px(2 * kGap),
-                        sys_.bounds(form_.ComboBox1).height};
+        const Rect rect{px(kGap), below(w_.Label1F2), width_ - px(2 * kGap), heights_.chooser};
         ControlSpec chooser = params(ControlKind::DropDownList, u"", rect, kWindowFace);
         chooser.tabOrder = 0;
         w_.ComboBox1F2 = create(chooser);
@@ -115,71 +118,22 @@ private:
     void buildCleanDiskAndOk() {
         w_.CheckBox3F2 =
             option(texts_.lcleandisk + u" (" + texts_.lrecommended + u")", below(w_.Edit1V), 4);
-        form_.setTickedSilently(w_.CheckBox3F2, true);  // ticked before its handler is attached
+        sys_.setChecked(w_.CheckBox3F2, true);  // ticked before its handler is attached
 
-        const Rect rect{px(75), below(w_.CheckBox3F2), width_ - px(150),
-                        sys_.bounds(form_.Button1).height};
+        const Rect rect{px(75), below(w_.CheckBox3F2), width_ - px(150), heights_.button};
         ControlSpec ok = params(ControlKind::Button, u"OK", rect, kWindowFace);
         ok.align = TextAlign::Centre;
         ok.tabOrder = 5;
         w_.Button1F2 = create(ok);
     }
 
-    MainWindow& form_;
+    RepartitionHost& host_;
     Platform& sys_;
     const TextTable& texts_;
-    RepartitionWindow& w_;
+    RepartitionControls& w_;
+    ReferenceHeights heights_;
     int width_;
 };
-
-WindowId createForm2(MainWindow& form) {
-    WindowSpec params;
-    params.title = form.sys.caption(form.Button3);
-    params.clientWidth = form.scaledPixels(kClientWidth);
-    params.font.face = kWindowFace;
-    params.font.height = form.scaledPixels(kReferenceFontHeight);
-    params.alwaysOnTop = true;
-    params.centreOver = form.Form1;
-    params.owner = form.Form1;
-    return form.sys.createWindow(params);
-}
-
-void attachHandlers(MainWindow& form, const RepartitionWindow& w) {
-    for (const ControlId box : {w.CheckBox1F2, w.CheckBox2F2, w.CheckBox3F2}) {
-        form.extraCheckBoxes.insert(box);
-        form.extraClickHandlers[box] = [&form, box] { CheckBoxF2Click(form, box); };
-    }
-    form.extraClickHandlers[w.Button1F2] = [&form] { RepartitionDisk(form); };
-    form.extraCloseHandlers[w.window] = [&form] { Form2Close(form); };
-}
-
-// Destroys the window with its controls, forgets their handlers and clears Form2.
-void destroyForm2(MainWindow& form) {
-    const RepartitionWindow& w = *form.Form2;
-    for (const ControlId box : {w.CheckBox1F2, w.CheckBox2F2, w.CheckBox3F2})
-        form.extraCheckBoxes.erase(box);
-    for (const ControlId control : {w.CheckBox1F2, w.CheckBox2F2, w.CheckBox3F2, w.Button1F2})
-        form.extraClickHandlers.erase(control);
-    form.extraCloseHandlers.erase(w.window);
-    form.sys.destroyWindow(w.window);
-    form.Form2.reset();
-}
-
-void showNoEligibleDisk(MainWindow& form) {
-    LangMessageDlg(form.sys, form.texts, form.texts.lnosupportrepart, DialogKind::Information,
-                   kButtonsOk, {u"OK"});
-}
-
-// The removable disks; a disk list that cannot be read shows the support error and ends the
-// program, with the disks found so far still listed.
-std::vector<Text> removableDisks(MainWindow& form) {
-    RepartitionDiskList listed = ListRepartitionDisks(form.sys);
-    if (listed.unreadable) {
-        ShowSupportError(form.sys, form.texts);
-        form.sys.postQuit();
-    }
-    return std::move(listed.items);
-}
 
 Text selectedItem(Platform& sys, ControlId list) {
     const auto items = sys.items(list);
@@ -192,53 +146,97 @@ Text selectedItem(Platform& sys, ControlId list) {
 
 // ---- opening and closing ---------------------------------------------------------------------
 
-void MainWindow::Button3Click() {
-    if (Form2) {  // one repartition window at a time: the open one comes forward
-        sys.bringToFront(Form2->window);
+void RepartitionWindow::open() {
+    Platform& sys = context_.sys;
+    if (open_) {  // one repartition window at a time: the open one comes forward
+        sys.bringToFront(w_.window);
         return;
     }
-    const std::vector<Text> disks = removableDisks(*this);
+    const std::vector<Text> disks = removableDisks();
     if (disks.empty()) {
-        showNoEligibleDisk(*this);
-        sys.setWindowEnabled(Form1, true);
+        showNoEligibleDisk();
+        host_.setInputEnabled(true);
         return;
     }
-    auto w = std::make_unique<RepartitionWindow>();
-    w->window = createForm2(*this);
-    Form2Builder(*this, *w).build(disks);
-    attachHandlers(*this, *w);
-    sys.setClientSize(w->window, scaledPixels(kClientWidth),
-                      sys.bounds(w->Button1F2).bottom() + scaledPixels(kGap));
-    sys.showWindow(w->window);
-    Form2 = std::move(w);
+    build(disks);
+    bindHandlers();
+    sys.setClientSize(w_.window, host_.scaledPixels(kClientWidth),
+                      sys.bounds(w_.Button1F2).bottom() + host_.scaledPixels(kGap));
+    sys.showWindow(w_.window);
+    open_ = true;
 }
 
-void Form2Close(MainWindow& form) {
-    form.sys.setWindowEnabled(form.Form1, true);
-    if (form.Form2) destroyForm2(form);
+void RepartitionWindow::build(const std::vector<Text>& disks) {
+    w_ = {};
+    WindowSpec params;
+    params.title = host_.repartitionTitle();
+    params.clientWidth = host_.scaledPixels(kClientWidth);
+    params.font.face = kWindowFace;
+    params.font.height = host_.scaledPixels(kReferenceFontHeight);
+    params.alwaysOnTop = true;
+    params.centreOver = host_.owner();
+    params.owner = host_.owner();
+    w_.window = context_.sys.createWindow(params);
+    Form2Builder(context_, host_, w_).build(disks);
 }
 
-void MainWindow::refreshRepartitionDiskList() {
+void RepartitionWindow::bindHandlers() {
+    for (const ControlId box : {w_.CheckBox1F2, w_.CheckBox2F2, w_.CheckBox3F2})
+        host_.bindCheckBox(box, [this, box] { checkBoxClick(box); });
+    host_.bindClick(w_.Button1F2, [this] { startRun(); });
+    host_.bindClose(w_.window, [this] { close(); });
+}
+
+void RepartitionWindow::close() {
+    host_.setInputEnabled(true);
+    if (open_) destroy();
+}
+
+// Destroys the window with its controls and forgets their handlers.
+void RepartitionWindow::destroy() {
+    for (const ControlId control : {w_.CheckBox1F2, w_.CheckBox2F2, w_.CheckBox3F2, w_.Button1F2})
+        host_.unbind(control);
+    host_.unbindClose(w_.window);
+    context_.sys.destroyWindow(w_.window);
+    open_ = false;
+}
+
+// The removable disks; a disk list that cannot be read shows the support error and ends the
+// program, with the disks found so far still listed.
+std::vector<Text> RepartitionWindow::removableDisks() {
+    RepartitionDiskList listed = ListRepartitionDisks(context_.sys);
+    if (listed.unreadable) {
+        host_.showSupportError();
+        context_.sys.postQuit();
+    }
+    return std::move(listed.items);
+}
+
+void RepartitionWindow::showNoEligibleDisk() {
+    host_.ask(context_.texts.lnosupportrepart, DialogKind::Information, kButtonsOk, {u"OK"});
+}
+
+void RepartitionWindow::refreshDiskList() {
     // The disk list's support error is modal, and the timer may tick while it is open; one
     // refresh at a time keeps those ticks from stacking further dialogs.
-    static bool refreshing = false;
-    if (refreshing) return;
-    refreshing = true;
+    if (refreshing_) return;
+    refreshing_ = true;
     struct Done {
         bool& flag;
         ~Done() { flag = false; }
-    } done{refreshing};
+    } done{refreshing_};
 
-    const std::vector<Text> disks = removableDisks(*this);
-    if (!Form2) return;
+    const std::vector<Text> disks = removableDisks();
+    if (!open_) return;
     if (disks.empty()) {
-        destroyForm2(*this);
-        showNoEligibleDisk(*this);
+        destroy();
+        showNoEligibleDisk();
         return;
     }
-    if (disks == sys.items(Form2->ComboBox1F2)) return;  // unchanged: the selection stays
-    sys.setItems(Form2->ComboBox1F2, disks);
-    sys.setSelectedIndex(Form2->ComboBox1F2, static_cast<int>(disks.size()) - 1);
+    Platform& sys = context_.sys;
+    if (disks == sys.items(w_.ComboBox1F2)) return;  // unchanged: the selection stays
+    sys.setItems(w_.ComboBox1F2, disks);
+    sys.setSelectedIndex(w_.ComboBox1F2, static_cast<int>(disks.size()) - 1);
 }
 
 // ---- the options -----------------------------------------------------------------------------
@@ -256,8 +254,7 @@ Text DriveLettersOnDisk(Platform& sys, const Text& diskNumber) {
     return letters.empty() ? Text(u" ") : u" [" + letters + u"] ";
 }
 
-Text LayoutNotice(const MainWindow& form, bool fat32Only, const Text& letters) {
-    const TextTable& t = form.texts;
+Text LayoutNotice(const TextTable& t, bool fat32Only, const Text& letters) {
     const bool vi = t.lang == u"vi";
     const Text q = u"\"";
     Text notice = vi ? u"Chú ý:\r\n1. Tất cả các phân vùng" + letters +
@@ -284,49 +281,51 @@ Text LayoutNotice(const MainWindow& form, bool fat32Only, const Text& letters) {
     return notice;
 }
 
-namespace {
-
-void confirmCleanDisk(MainWindow& form, ControlId box) {
-    const int answer =
-        LangMessageDlg(form.sys, form.texts, form.texts.lcleandesc, DialogKind::Information,
-                       kButtonsOkCancel, {u"OK", form.texts.lcancel});
-    if (answer == kResultCancel && form.Form2) form.setTickedSilently(box, false);
+void RepartitionWindow::confirmCleanDisk(ControlId box) {
+    const TextTable& texts = context_.texts;
+    const int answer = host_.ask(texts.lcleandesc, DialogKind::Information, kButtonsOkCancel,
+                                 {u"OK", texts.lcancel});
+    if (answer == kResultCancel && open_) context_.sys.setChecked(box, false);
 }
 
-void confirmLayout(MainWindow& form, ControlId box, ControlId other, bool fat32Only,
-                   ControlId diskList) {
-    Platform& sys = form.sys;
+void RepartitionWindow::confirmLayout(ControlId box, ControlId other, bool fat32Only,
+                                      ControlId diskList) {
+    Platform& sys = context_.sys;
+    TextTable& texts = context_.texts;
     const Text letters = DriveLettersOnDisk(sys, DiskNumberOfItem(selectedItem(sys, diskList)));
-    const Text previous = form.texts.ldautopart;
-    form.texts.ldautopart = LayoutNotice(form, fat32Only, letters);
-    const int answer = LangMessageDlg(sys, form.texts, form.texts.ldautopart, DialogKind::Warning,
-                                      kButtonsOkCancel, {u"OK", form.texts.lcancel});
-    if (!form.Form2) return;  // the window went while the notice was open
+    const Text previous = texts.ldautopart;
+    texts.ldautopart = LayoutNotice(texts, fat32Only, letters);
+    const int answer =
+        host_.ask(texts.ldautopart, DialogKind::Warning, kButtonsOkCancel, {u"OK", texts.lcancel});
+    if (!open_) return;  // the window went while the notice was open
     if (answer == kResultCancel) {
         // The confirmation of the run must describe the option that stays ticked.
-        if (form.ticked(other)) form.texts.ldautopart = previous;
-        form.setTicked(box, false);
+        if (sys.checked(other)) texts.ldautopart = previous;
+        host_.setBoxTicked(box, false);
     } else {
-        form.setTickedSilently(other, false);
+        sys.setChecked(other, false);
     }
 }
 
-}  // namespace
-
-void CheckBoxF2Click(MainWindow& form, ControlId box) {
-    if (!form.Form2 || !form.ticked(box)) return;
-    const RepartitionWindow w = *form.Form2;  // a copy: a notice may outlive the window
-    if (box == w.CheckBox3F2) return confirmCleanDisk(form, box);
+// The click handler of the three option boxes: acts only when the box is now ticked. A layout
+// option shows what it will do to the chosen disk and keeps that notice in ldautopart; "Clean
+// Disk" explains itself.
+void RepartitionWindow::checkBoxClick(ControlId box) {
+    if (!open_ || !context_.sys.checked(box)) return;
+    const RepartitionControls w = w_;  // a copy: a notice may outlive the window
+    if (box == w.CheckBox3F2) return confirmCleanDisk(box);
     const bool fat32Only = box == w.CheckBox1F2;
-    form.sys.setEnabled(w.Edit1V, !fat32Only);
-    form.sys.setEnabled(w.ComboBox2F2, !fat32Only);
-    confirmLayout(form, box, fat32Only ? w.CheckBox2F2 : w.CheckBox1F2, fat32Only, w.ComboBox1F2);
+    context_.sys.setEnabled(w.Edit1V, !fat32Only);
+    context_.sys.setEnabled(w.ComboBox2F2, !fat32Only);
+    confirmLayout(box, fat32Only ? w.CheckBox2F2 : w.CheckBox1F2, fat32Only, w.ComboBox1F2);
 }
 
 // ---- the run ---------------------------------------------------------------------------------
 
-void RepartitionDisk(MainWindow& form) {
-    RunRepartition(form);
+// The window's "OK": reads the window's controls, repartitions the chosen disk and ends the
+// program.
+void RepartitionWindow::startRun() {
+    if (open_) RepartitionRun(context_, host_, *this).run();
 }
 
 }  // namespace qel

@@ -5,6 +5,9 @@
 
 namespace qel {
 
+// The title of the program's own message boxes.
+inline constexpr const char16_t* kApplicationTitle = u"QEL Duzu";
+
 // The text fields every part of the program reads at the moment it shows something. The names
 // are the program's field names; "lang" is "vi" or "en" (empty before the first switch).
 struct TextTable {

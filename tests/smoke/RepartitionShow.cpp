@@ -113,5 +113,5 @@ int wmain(int argc, wchar_t** argv) {
     mainWindow.create();
     if (argc > 1 && std::wcscmp(argv[1], L"en") == 0) mainWindow.Label3Click();
     mainWindow.Button3Click();
-    return mainWindow.Form2 ? platform.runMessageLoop() : 1;
+    return mainWindow.repartition.isOpen() ? platform.runMessageLoop() : 1;
 }

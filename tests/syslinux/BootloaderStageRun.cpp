@@ -100,7 +100,7 @@ int wmain(int argc, wchar_t** argv) {
                                  argument(argv[3])};
     const Text coreImage =
         drive.root + qel::ChooseCoreImage(drive.firstPartitionOffset, drive.fileSystem);
-    qel::InstallBootloaders(window, drive, coreImage);
+    qel::InstallBootloaders(window.context, window, drive, coreImage);
     std::fflush(stdout);
     return 0;
 }

@@ -15,7 +15,6 @@
 
 #include "ImageMachine.h"
 #include "app/MainWindow.h"
-#include "repartition/RepartitionWindow.h"
 
 namespace {
 
@@ -157,11 +156,11 @@ int runAutoPartition(ImageMachine& machine, const Request& request) {
     if (request.english) window.guarded([&] { window.Label3Click(); });
     if (!request.bootloader) window.guarded([&] { window.setTicked(window.CheckBox2, false); });
     machine.eventSink()->onClick(window.Button3);
-    if (!window.Form2) {
+    if (!window.repartition.isOpen()) {
         std::cout << "[headless] the AutoPartition window did not open\n";
         return 1;
     }
-    const qel::RepartitionWindow form = *window.Form2;
+    const qel::RepartitionControls form = window.repartition.controls();
     const auto disks = machine.items(form.ComboBox1F2);
     const Text wanted = u"RM" + qel::decimal(qel::image::kImageDiskNumber) + u" ";
     for (std::size_t i = 0; i < disks.size(); ++i)

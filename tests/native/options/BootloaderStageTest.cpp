@@ -63,7 +63,7 @@ TEST(BootloaderPrecheck, WithoutRoomTheRepartitionPromptEndsTheRunEitherWay) {
         EXPECT_EQ(bench.machine.dialogs()[0].params.message.substr(0, 40),
                   u"This disk devices need to repartition.\r\n");
         EXPECT_EQ(bench.machine.dialogs()[0].params.kind, DialogKind::Warning);
-        EXPECT_EQ(bench.window.Form2 != nullptr, c.answer == kResultOk);
+        EXPECT_EQ(bench.window.repartition.isOpen(), c.answer == kResultOk);
         EXPECT_TRUE(bench.window.ticked(bench.window.CheckBox1));
         bench.expectStayed();
     }

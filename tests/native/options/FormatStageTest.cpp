@@ -33,8 +33,9 @@ TEST(FormatStage, UpTo32GiBFormatComFormatsLargerVolumesTheCarriedFormatter) {
         bench.openWindow(true, false);
         bench.clickOk();
         const Text expected =
-            length == k32GiB ? u"\"" + bench.window.formatpath + u"\" E: /FS:FAT32 /V:RAZEVOR /Q /Y"
-                             : u"\"" + kWorkFolder + u"\\fat32format.exe\" \\\\.\\E:";
+            length == k32GiB
+                ? u"\"" + bench.window.context.formatPath + u"\" E: /FS:FAT32 /V:RAZEVOR /Q /Y"
+                : u"\"" + kWorkFolder + u"\\fat32format.exe\" \\\\.\\E:";
         ASSERT_EQ(bench.machine.processes().size(), 2u);  // the formatter, then 7-Zip
         EXPECT_EQ(bench.machine.processes()[0].commandLine, expected);
         EXPECT_EQ(bench.machine.processes()[0].showWindow, win::SW_HIDE);

@@ -15,7 +15,9 @@ TEST(Text, Utf8RoundTripKeepsVietnameseAndAstralCharacters) {
 
 TEST(Text, InvalidUtf8BecomesReplacementCharacters) {
     EXPECT_EQ(fromUtf8("a\xC3"), u"a\uFFFD");
-    EXPECT_EQ(fromUtf8("\xFF" "b"), u"\uFFFDb");
+    EXPECT_EQ(fromUtf8("\xFF"
+                       "b"),
+              u"\uFFFDb");
 }
 
 TEST(Text, FormatReplacesTheFirstPlaceholderOnly) {

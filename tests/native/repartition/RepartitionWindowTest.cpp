@@ -44,10 +44,10 @@ protected:
         machine.addVolume(volume);
     }
     void english() { machine.userClick(form.Label3); }
-    RepartitionWindow& open() {
+    const RepartitionControls& open() {
         machine.userClick(form.Button3);
-        EXPECT_TRUE(form.Form2);
-        return *form.Form2;
+        EXPECT_TRUE(form.repartition.isOpen());
+        return form.repartition.controls();
     }
     const DialogSpec& lastDialog() { return machine.dialogs().back().params; }
     std::size_t dialogCount() { return machine.dialogs().size(); }
@@ -59,7 +59,7 @@ protected:
 TEST_F(RepartitionWindowTest, WithoutRemovableDiskNoWindowIsBuilt) {
     machine.setWindowEnabled(form.Form1, false);
     form.Button3Click();  // as the bootloader pre-check triggers it during a run
-    EXPECT_FALSE(form.Form2);
+    EXPECT_FALSE(form.repartition.isOpen());
     ASSERT_EQ(dialogCount(), 1u);
     EXPECT_EQ(lastDialog().message, form.texts.lnosupportrepart);
     EXPECT_EQ(lastDialog().kind, DialogKind::Information);
@@ -105,7 +105,7 @@ TEST_F(RepartitionWindowTest, WindowIsBuiltAtItsLayoutWithItsStartingStates) {
               u"MB");
 
     machine.userClick(form.Button3);  // a second click brings this window forward
-    EXPECT_EQ(form.Form2->window, w.window);
+    EXPECT_EQ(form.repartition.controls().window, w.window);
     EXPECT_EQ(machine.window(w.window).frontRequests, 1);
 }
 
@@ -227,7 +227,7 @@ TEST_F(RepartitionWindowTest, TimerFollowsTheDisksAndEndsTheWindowWhenNoneIsLeft
     const WindowId window = w.window;
     for (int n : {1, 2, 3}) unplug(n);
     machine.timerTick();
-    EXPECT_FALSE(form.Form2);
+    EXPECT_FALSE(form.repartition.isOpen());
     EXPECT_TRUE(machine.window(window).destroyed);
     ASSERT_EQ(dialogCount(), 1u);
     EXPECT_EQ(lastDialog().message, form.texts.lnosupportrepart);
@@ -235,10 +235,10 @@ TEST_F(RepartitionWindowTest, TimerFollowsTheDisksAndEndsTheWindowWhenNoneIsLeft
 
 TEST_F(RepartitionWindowTest, ClosingEnablesTheMainWindowAndForgetsTheControls) {
     plugStick(1, u"Stick");
-    const RepartitionWindow first = open();
+    const RepartitionControls first = open();
     machine.setWindowEnabled(form.Form1, false);
     machine.userClose(first.window);
-    EXPECT_FALSE(form.Form2);
+    EXPECT_FALSE(form.repartition.isOpen());
     EXPECT_TRUE(machine.window(first.window).destroyed);
     EXPECT_TRUE(machine.windowEnabled(form.Form1));
     EXPECT_EQ(form.extraClickHandlers.count(first.CheckBox1F2), 0u);
@@ -255,7 +255,7 @@ TEST_F(RepartitionWindowTest, DisksVanishingWhileADialogIsOpenEndTheWindowOnce) 
     unplug(1);
     machine.registryKey(kEnum).dwords.clear();  // the disk driver's key is damaged too
     machine.userClick(box);
-    EXPECT_FALSE(form.Form2);
+    EXPECT_FALSE(form.repartition.isOpen());
     // The support error, the end of the window, the notice (each recorded as it closes): no
     // dialog stacks up on another.
     ASSERT_EQ(dialogCount(), 3u);

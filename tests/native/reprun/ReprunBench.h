@@ -81,7 +81,7 @@ public:
     // Opens the window and picks a layout (its notice answered with OK) and the FAT32 size.
     void choose(bool fat32Only, const Text& size = u"160", const Text& unit = u"MB") {
         machine.userClick(form.Button3);
-        w = *form.Form2;
+        w = form.repartition.controls();
         machine.userClick(fat32Only ? w.CheckBox1F2 : w.CheckBox2F2);
         machine.userType(w.Edit1V, size);
         machine.setSelectedIndex(w.ComboBox2F2, unit == u"GB" ? 1 : 0);
@@ -100,7 +100,9 @@ public:
         for (const auto& shown : machine.dialogs()) out.push_back(shown.params.message);
         return out;
     }
-    std::vector<Text> progress() { return machine.captionHistory(form.Form2->Label2F2); }
+    std::vector<Text> progress() {
+        return machine.captionHistory(form.repartition.controls().Label2F2);
+    }
     std::vector<std::uint32_t> listed() {
         std::vector<std::uint32_t> starts;
         const Bytes& bytes = machine.disk(kDisk).bytes;
@@ -130,7 +132,7 @@ public:
 
     FakeMachine machine;
     MainWindow form{machine};
-    RepartitionWindow w;
+    RepartitionControls w;
     Outcome sevenZip, formatCom, fat32format, diskpart, formatNtfs, syslinux, companion;
     std::optional<std::int64_t> volumeLength;  // reported instead of the partition's length
     std::uint32_t sectorsPerCluster = 8;
@@ -177,7 +179,7 @@ private:
         const auto startsWith = [&](const Text& prefix) { return line.rfind(prefix, 0) == 0; };
         if (startsWith(work + u"7zG.exe\"")) return &sevenZip;
         if (startsWith(work + u"fat32format.exe\"")) return &fat32format;
-        if (startsWith(u"\"" + form.formatpath + u"\"")) return &formatCom;
+        if (startsWith(u"\"" + form.context.formatPath + u"\"")) return &formatCom;
         if (startsWith(u"\"" + m.systemDirectory() + u"\\cmd.exe\" /S /C \""))
             return line.find(u"diskpart") != Text::npos ? &diskpart : &formatNtfs;
         if (line.find(u"\\syslinux") != Text::npos) return &syslinux;

@@ -91,7 +91,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(RepartitionRunChecks, NoLayoutChosenShowsThePlainMessage) {
     Bench b;
     b.machine.userClick(b.form.Button3);
-    b.w = *b.form.Form2;
+    b.w = b.form.repartition.controls();
     b.pressOk();
     ASSERT_EQ(b.machine.messageBoxes().size(), 1u);
     EXPECT_EQ(b.machine.messageBoxes()[0].text, u"Please choose one of the options 1 or 2.");

@@ -31,7 +31,8 @@ TEST(RepartitionRunPreparation, OneFat32PartitionWithCleanDiskAndBootloaderRunsT
             u"\"D:\\QEL\\Tools\\syslinux\\syslinux\\syslinux64.exe\" -f -d "
             u"/QEL/Tools/syslinux/syslinux D: D:\\QEL\\Tools\\syslinux\\syslinux\\syslinux.bin",
             u"D:\\QELCreator.exe"}));
-    const Rect line = b.machine.bounds(b.form.Form2->Label2F2);  // below "OK", across the window
+    const Rect line =
+        b.machine.bounds(b.form.repartition.controls().Label2F2);  // below "OK", across the window
     EXPECT_EQ(line, (Rect{0, b.machine.bounds(b.w.Button1F2).bottom() + 8, 320, 16}));
     EXPECT_EQ(b.machine.clientSize(b.w.window).second, line.bottom() + 8);
     const auto& companion = b.machine.processes().back();

@@ -104,13 +104,19 @@ TEST_F(Handlers, TimerLeavesTheChooserAloneDuringARunOrWithARepartitionWindow) {
     EXPECT_EQ(machine.items(window.ComboBox1).size(), 2u);
 
     machine.setEnabled(window.Button1, true);
-    window.Form2 = std::make_unique<RepartitionWindow>();
-    window.Form2->window = machine.createWindow({});
-    machine.setWindowEnabled(window.Form2->window, false);  // its own refresh is paused too
+    machine.setDisk(1, fake::FakeDisk::ofSize(4096, 512, 11));  // a stick to repartition
+    auto& diskEnum = machine.registryKey(u"SYSTEM\\CurrentControlSet\\Services\\disk\\Enum");
+    diskEnum.strings[u"1"] = u"USBSTOR\\STICK";
+    diskEnum.dwords[u"Count"] = 1;
+    machine.registryKey(u"SYSTEM\\CurrentControlSet\\Enum\\USBSTOR\\STICK");
+    machine.userClick(window.Button3);
+    ASSERT_TRUE(window.repartition.isOpen());
+    const WindowId repartitionWindow = window.repartition.controls().window;
+    machine.setWindowEnabled(repartitionWindow, false);  // its own refresh is paused too
     machine.timerTick();
     EXPECT_EQ(machine.items(window.ComboBox1).size(), 2u);
 
-    window.Form2.reset();
+    machine.userClose(repartitionWindow);
     machine.timerTick();
     EXPECT_TRUE(machine.items(window.ComboBox1).empty());
 }

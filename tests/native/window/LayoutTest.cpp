@@ -77,8 +77,8 @@ TEST(StartUp, FormatPathFollowsTheSystem) {
         if (c.i386) machine.putDirectory(Text(c.systemDrive) + u"\\I386\\System32");
         MainWindow w(machine);
         w.create();
-        EXPECT_EQ(w.sysdir, c.sysdir);
-        EXPECT_EQ(w.formatpath, c.formatpath);
+        EXPECT_EQ(w.context.systemDir, c.sysdir);
+        EXPECT_EQ(w.context.formatPath, c.formatpath);
     }
 }
 
