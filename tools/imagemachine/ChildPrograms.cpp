@@ -5,6 +5,7 @@
 // A command line that names none of them does not start.
 #include <array>
 #include <filesystem>
+#include <functional>
 
 #include "ImageMachine.h"
 
@@ -137,8 +138,18 @@ private:
 
     ImageVolume* volumeNamed(const Text& root) { return m_.volumeOfRoot(root); }
 
-    bool formatFat32(const Partition& p, const std::string& label) {
+    // A child's writes to a volume's partition, numbered as one.
+    bool onVolume(const char* kind, const Partition& p, const std::function<bool()>& operation) {
         m_.releaseStores();
+        return m_.power_.write({kind, volumeTarget(p.offset), p.length}, p.offset, p.length,
+                               operation);
+    }
+
+    bool formatFat32(const Partition& p, const std::string& label) {
+        return onVolume("format", p, [&] { return mkfsFat(p, label); });
+    }
+
+    bool mkfsFat(const Partition& p, const std::string& label) {
         const std::string start = std::to_string(p.offset / kSectorSize);
         const auto result =
             runHost({"mkfs.fat", "-F", "32", "--offset=" + start, "-h", start, "-g", "255/63", "-D",
@@ -149,7 +160,10 @@ private:
     }
 
     bool formatNtfs(const Partition& p, const std::string& label, const std::string& cluster) {
-        m_.releaseStores();
+        return onVolume("format", p, [&] { return mkntfs(p, label, cluster); });
+    }
+
+    bool mkntfs(const Partition& p, const std::string& label, const std::string& cluster) {
         LoopDevice loop(m_.disk_.path(), p.offset, p.length);
         if (!loop.attached()) return m_.say("[mkntfs] " + loop.error()), false;
         const auto result = runHost({"mkntfs", "-Q", "-F", "-L", label, "-c", cluster, "-s", "512",
@@ -217,10 +231,14 @@ private:
             m_.say("[fat32format] the Linux build of the formatter is not available");
             return 1;
         }
-        m_.releaseStores();
         const auto& p = volume->partition;
-        const auto result = runHost({program, m_.disk_.path(), "--offset", std::to_string(p.offset),
-                                     "--size", std::to_string(p.length), "--sector-size", "512"});
+        HostResult result;
+        onVolume("format", p, [&] {
+            result = runHost({program, m_.disk_.path(), "--offset", std::to_string(p.offset),
+                              "--size", std::to_string(p.length), "--sector-size", "512"});
+            return result.exitCode == 0;
+        });
+        if (m_.power_.lost()) return 1;
         if (result.exitCode != 0) m_.say("[fat32format] " + result.output);
         return static_cast<std::uint32_t>(result.exitCode < 0 ? 1 : result.exitCode);
     }
@@ -249,14 +267,14 @@ private:
         const auto& p = volume->partition;
         std::array<std::uint8_t, kSectorSize> own{}, made{};
         if (!m_.disk_.read(p.offset, own)) return 1;
-        m_.releaseStores();
-        const auto result = runHost({"syslinux", "--offset", std::to_string(p.offset),
-                                     "--directory", directory, "--install", m_.disk_.path()});
-        if (result.exitCode != 0) {
-            m_.say("[syslinux] " + result.output);
-            return 1;
-        }
-        if (!m_.disk_.read(p.offset, made) || !m_.disk_.write(p.offset, own)) return 1;
+        const bool installed = onVolume("installer", p, [&] {
+            const auto result = runHost({"syslinux", "--offset", std::to_string(p.offset),
+                                         "--directory", directory, "--install", m_.disk_.path()});
+            if (result.exitCode != 0) m_.say("[syslinux] " + result.output);
+            return result.exitCode == 0 && m_.disk_.read(p.offset, made) &&
+                   m_.disk_.write(p.offset, own);
+        });
+        if (!installed) return 1;
         const auto file = m_.locate(plain[1]);
         if (!file || !file->store->write(file->path, made)) return 1;
         return 0;
@@ -389,6 +407,11 @@ private:
 ProcessHandle ImageMachine::createProcess(const Text& commandLine, std::uint32_t, std::uint32_t,
                                           std::uint16_t) {
     say("[run] " + toUtf8(commandLine));
+    if (power_.lost()) {
+        say("    -> did not start: the power is off");
+        fail(21);  // ERROR_NOT_READY
+        return {};
+    }
     ChildPrograms programs(*this);
     const auto exitCode = programs.run(commandLine);
     if (!exitCode) {
@@ -414,6 +437,7 @@ bool ImageMachine::processExitCode(const ProcessHandle& process, std::uint32_t& 
 }
 
 void ImageMachine::shellExecute(WindowId, const Text& verb, const Text& file) {
+    if (power_.lost()) return;
     const bool relative = file.size() < 2 || file[1] != u':';
     const Text full =
         relative ? currentDirectory_ + (currentDirectory_.back() == u'\\' ? u"" : u"\\") + file

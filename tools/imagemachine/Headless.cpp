@@ -6,10 +6,17 @@
 //                [--payload FILE] [--resource NAME=FILE]... [--answer CAPTION]...
 //                [--default-answer CAPTION] [--host-folder DIR] [--fat32format PROGRAM]
 //                [--windows-build N] [--32-bit-windows]
+//                [--list-writes FILE] [--cut-at-write N [--cut-keep-sectors K]]
+//
+// --list-writes numbers every write that reaches the image and lists it in the file, one line
+// each: number, kind, target and bytes, separated by tabs. --cut-at-write cuts the power during
+// write N: only the first K sectors it changes (in address order, 0 by default) reach the image,
+// and nothing after them.
 //
 // Exit code 0 when the run ended by starting the companion application, 1 when it ended
-// otherwise, 2 for a wrong command line.
+// otherwise, 2 for a wrong command line, 3 when the power was cut.
 #include <cstring>
+#include <fstream>
 #include <iostream>
 #include <string>
 
@@ -32,6 +39,7 @@ struct Request {
     std::string fat32Size = "512";  // AutoPartition, layout 2: the FAT32 partition's size
     std::string fat32Unit = "MB";
     bool cleanDisk = false;
+    std::string writeListing;  // --list-writes
 };
 
 int usage(const std::string& problem) {
@@ -43,7 +51,8 @@ int usage(const std::string& problem) {
                  "CAPTION]...\n"
                  "       [--default-answer CAPTION] [--host-folder DIR] [--fat32format "
                  "PROGRAM]\n"
-                 "       [--windows-build N] [--32-bit-windows]\n";
+                 "       [--windows-build N] [--32-bit-windows]\n"
+                 "       [--list-writes FILE] [--cut-at-write N [--cut-keep-sectors K]]\n";
     return 2;
 }
 
@@ -92,6 +101,16 @@ bool parse(int argc, char** argv, Request& request, std::string& problem) {
             request.machine.fat32formatProgram = value();
         } else if (arg == "--windows-build") {
             request.machine.version.build = static_cast<std::uint32_t>(std::stoul(value()));
+        } else if (arg == "--list-writes") {
+            request.writeListing = value();
+        } else if (arg == "--cut-at-write" || arg == "--cut-keep-sectors") {
+            const std::string number = value();
+            const bool digits = !number.empty() && number.size() < 16 &&
+                                number.find_first_not_of("0123456789") == std::string::npos;
+            if (!digits) problem = arg + " wants a number";
+            auto& cut = request.machine.powerCut;
+            (arg == "--cut-at-write" ? cut.cutAt : cut.keepSectors) =
+                digits ? std::stoll(number) : 0;
         } else if (arg == "--32-bit-windows") {
             request.machine.wow64 = false;
         } else {
@@ -117,6 +136,10 @@ int firstVolumeItem(ImageMachine& machine, qel::MainWindow& window) {
 
 // Reports how a run ended; 0 when it started the companion application.
 int ending(ImageMachine& machine) {
+    if (machine.power().lost()) {
+        std::cout << "[headless] the run was cut: " << machine.power().cutReport() << "\n";
+        return 3;
+    }
     const bool companionStarted = !machine.startedPrograms().empty();
     std::cout << "[headless] run ended; companion application "
               << (companionStarted ? "started" : "not started") << "; program "
@@ -190,6 +213,12 @@ int main(int argc, char** argv) {
         request.machine.fat32formatProgram = QEL_FAT32FORMAT_LINUX;
 #endif
     request.machine.log = &std::cout;
+    std::ofstream listing;
+    if (!request.writeListing.empty()) {
+        listing.open(request.writeListing, std::ios::trunc);
+        if (!listing) return usage("cannot write " + request.writeListing);
+        request.machine.powerCut.listing = &listing;
+    }
     try {
         ImageMachine machine(request.machine);
         if (request.run == "extract") return runExtraction(machine, request);

@@ -156,11 +156,23 @@ bool ImageMachine::writeFile(const Handle& handle, ByteSpan data, std::uint32_t&
     } else {
         std::int64_t base = 0, limit = 0;
         if (!rawAccess(h, static_cast<std::int64_t>(data.size()), base, limit)) return false;
-        if (!disk_.write(base + h.position, data)) return fail(kInvalidParameter), false;
+        const std::int64_t first = h.position / kSectorSize;
+        const std::string sectors =
+            std::to_string(first) + "+" + std::to_string(data.size() / kSectorSize);
+        const bool onDisk = h.kind == OpenHandle::Disk;
+        const WriteDescription what{onDisk ? "disk" : "volume",
+                                    (onDisk ? "disk" : volumeTarget(base)) + ":" + sectors,
+                                    static_cast<std::int64_t>(data.size())};
+        if (!writeDisk(what, base + h.position, data)) return fail(kInvalidParameter), false;
     }
     h.position += static_cast<std::int64_t>(data.size());
     bytesWritten = static_cast<std::uint32_t>(data.size());
     return true;
+}
+
+bool ImageMachine::writeDisk(const WriteDescription& what, std::int64_t offset, ByteSpan data) {
+    return power_.write(what, offset, static_cast<std::int64_t>(data.size()),
+                        [&] { return disk_.write(offset, data); });
 }
 
 bool ImageMachine::setFilePointer(const Handle& handle, std::int64_t distance, std::uint32_t method,
@@ -323,7 +335,8 @@ bool ImageMachine::setDriveLayout(ByteSpan input) {
     mbr[510] = 0x55;
     mbr[511] = 0xAA;
     releaseStores();
-    if (!disk_.write(0, mbr)) return fail(kInvalidParameter), false;
+    if (!writeDisk({"table", "disk:0+1", kSectorSize}, 0, mbr))
+        return fail(kInvalidParameter), false;
     rescanPartitions();
     return true;
 }

@@ -19,6 +19,8 @@ ImageMachine::ImageMachine(ImageMachineOptions options)
                                                  : nullptr),
       hostFolder_(ownHostFolder_ ? ownHostFolder_->path() : options_.hostFolder),
       disk_(options_.imagePath),
+      power_(
+          options_.powerCut, disk_, [this] { releaseStores(); }, options_.log),
       hostDrive_(hostFolder_) {
     namespace fs = std::filesystem;
     for (const char* folder : {"Users/user/AppData/Local/Temp", "Windows/System32"})

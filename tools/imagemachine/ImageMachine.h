@@ -17,6 +17,7 @@
 
 #include "DiskImage.h"
 #include "FileStores.h"
+#include "PowerCut.h"
 #include "platform/Platform.h"
 
 namespace qel::image {
@@ -34,7 +35,8 @@ struct ImageMachineOptions {
     std::string defaultAnswer = "OK";
     std::ostream* log = nullptr;  // what the window shows, dialogs and child programs
     WindowsVersion version{10, 0, 19045};
-    bool wow64 = true;  // a 32-bit program on 64-bit Windows
+    bool wow64 = true;         // a 32-bit program on 64-bit Windows
+    PowerCutOptions powerCut;  // writes numbered, listed, cut
 };
 
 // A volume of the image: one partition, its identity as Windows names it.
@@ -58,6 +60,7 @@ public:
     const std::vector<Text>& startedPrograms() const { return started_; }
     int quitRequests() const { return quitRequests_; }
     int openHandles() const { return static_cast<int>(handles_.size()); }
+    const PowerCut& power() const { return power_; }
     std::ostream& log();
 
     // UI state, as the window models left it.
@@ -212,6 +215,8 @@ private:
     bool volumeControl(OpenHandle& h, std::uint32_t code, MutableByteSpan output,
                        std::uint32_t& returned);
     bool setDriveLayout(ByteSpan input);
+    // A write to the disk, numbered and subject to the power cut.
+    bool writeDisk(const WriteDescription& what, std::int64_t offset, ByteSpan data);
     bool removeTree(const Location& at);
     Handle newHandle(OpenHandle h);
     void fail(std::uint32_t error) { lastError_ = error; }
@@ -222,6 +227,7 @@ private:
     std::unique_ptr<TemporaryFolder> ownHostFolder_;
     std::string hostFolder_;
     DiskImage disk_;
+    PowerCut power_;
     HostFolderStore hostDrive_;
     PartitionTable table_;
     std::vector<ImageVolume> volumes_;

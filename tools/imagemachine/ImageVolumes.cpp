@@ -201,12 +201,15 @@ FileStore* ImageMachine::storeOf(const ImageVolume& volume) {
     if (slot.second && slot.first == identity) return slot.second.get();
     if (slot.second) slot.second->release();
     slot.first = identity;
+    std::unique_ptr<FileStore> store;
     if (fs == "FAT32" || fs == "FAT")
-        slot.second = std::make_unique<FatStore>(disk_.path(), p.offset);
+        store = std::make_unique<FatStore>(disk_.path(), p.offset);
     else if (fs == "NTFS")
-        slot.second = std::make_unique<NtfsStore>(disk_.path(), p.offset, p.length);
-    else
-        slot.second.reset();
+        store = std::make_unique<NtfsStore>(disk_.path(), p.offset, p.length);
+    slot.second.reset();
+    if (store)
+        slot.second = std::make_unique<PoweredStore>(std::move(store), power_,
+                                                     volumeTarget(p.offset), p.offset, p.length);
     return slot.second.get();
 }
 
