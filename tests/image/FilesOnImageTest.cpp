@@ -15,7 +15,9 @@ protected:
         makeImage(80, "start=2048, type=c\\n");
         makeFat32(2048, 78 * 2048, "FILES");
     }
-    std::string mtype(const std::string& path) {
+    // A file as mtools reads it, once the machine has put what it holds back on the image.
+    std::string mtype(ImageMachine& machine, const std::string& path) {
+        EXPECT_TRUE(machine.flushStores());
         return ok(mtools("mtype", 2048) + "'::" + path + "'");
     }
 };
@@ -24,7 +26,7 @@ TEST_F(FilesOnImage, WrittenFilesAppearInTheFileSystemAndReadBack) {
     ImageMachine machine(options());
     ASSERT_TRUE(forceDirectories(machine, u"E:\\QEL\\Menu"));
     writeWholeFile(machine, u"E:\\QEL\\Menu\\Others.cfg", bytesOf("line one\r\n"));
-    EXPECT_EQ(mtype("/QEL/Menu/Others.cfg"), "line one\r\n");
+    EXPECT_EQ(mtype(machine, "/QEL/Menu/Others.cfg"), "line one\r\n");
 
     // Appending through a handle opened on the existing file keeps what was there.
     {
@@ -38,7 +40,7 @@ TEST_F(FilesOnImage, WrittenFilesAppearInTheFileSystemAndReadBack) {
         const auto more = bytesOf("line two\r\n");
         ASSERT_TRUE(machine.writeFile(file, more, written));
     }
-    EXPECT_EQ(mtype("/QEL/Menu/Others.cfg"), "line one\r\nline two\r\n");
+    EXPECT_EQ(mtype(machine, "/QEL/Menu/Others.cfg"), "line one\r\nline two\r\n");
     const auto back =
         readWholeFile(machine, u"\\\\?\\" + machine.volumes()[0].guid + u"\\QEL\\Menu\\Others.cfg");
     ASSERT_TRUE(back);
@@ -55,6 +57,7 @@ TEST_F(FilesOnImage, AttributesFollowTheWindowsRules) {
     writeWholeFile(machine, u"E:\\autorun.inf", bytesOf("[autorun]\r\n"));
     ASSERT_TRUE(machine.setFileAttributes(u"E:\\autorun.inf", win::FILE_ATTRIBUTE_HIDDEN));
     EXPECT_EQ(machine.fileAttributes(u"E:\\autorun.inf"), win::FILE_ATTRIBUTE_HIDDEN);
+    ASSERT_TRUE(machine.flushStores());
     EXPECT_NE(ok(mtools("mattrib", 2048) + "::/autorun.inf").find("H"), std::string::npos);
 
     // Replacing a hidden file without asking for a hidden file is refused, as on Windows.
@@ -69,7 +72,7 @@ TEST_F(FilesOnImage, AttributesFollowTheWindowsRules) {
     EXPECT_FALSE(machine.fileAttributes(u"E:\\autorun.inf"));
 
     ASSERT_TRUE(machine.copyFile(u"E:\\source.bin", u"E:\\copy.bin", false));
-    EXPECT_EQ(mtype("/copy.bin"), "abc");
+    EXPECT_EQ(mtype(machine, "/copy.bin"), "abc");
     EXPECT_FALSE(machine.copyFile(u"E:\\source.bin", u"E:\\copy.bin", true));
 
     // A read-only file is neither deleted nor opened for writing.
@@ -77,7 +80,7 @@ TEST_F(FilesOnImage, AttributesFollowTheWindowsRules) {
     EXPECT_FALSE(machine.deleteFile(u"E:\\copy.bin"));
     EXPECT_FALSE(
         machine.createFile(u"E:\\copy.bin", win::GENERIC_WRITE, 0, win::OPEN_EXISTING, 0).valid());
-    EXPECT_EQ(mtype("/copy.bin"), "abc");
+    EXPECT_EQ(mtype(machine, "/copy.bin"), "abc");
 
     // Folders: one level at a time, and a file needs its folder.
     EXPECT_FALSE(machine.createDirectory(u"E:\\A\\B"));

@@ -209,16 +209,28 @@ private:
         const auto at = m_.locate(target);
         const std::string archivePath = m_.hostPathOf(archive);
         if (!at || !at->path.empty() || archivePath.empty()) return 2;
-        TemporaryFolder unpacked("qel-7z-");
-        std::vector<std::string> argv = {"7zz", "x", "-y", "-o" + unpacked.path()};
-        if (!password.empty()) argv.push_back(password);
-        argv.push_back(archivePath);
-        const auto result = runHost(argv);
+        // The unpacked tree is scratch: in memory when there is room for many times the archive,
+        // on disk again when that was too little after all.
+        std::error_code error;
+        const std::uint64_t archiveBytes = std::filesystem::file_size(archivePath, error);
+        auto unpacked =
+            std::make_unique<TemporaryFolder>("qel-7z-", 16 * archiveBytes + (64 << 20));
+        const auto unpack = [&] {
+            std::vector<std::string> argv = {"7zz", "x", "-y", "-o" + unpacked->path()};
+            if (!password.empty()) argv.push_back(password);
+            argv.push_back(archivePath);
+            return runHost(argv);
+        };
+        auto result = unpack();
+        if (result.exitCode != 0 && unpacked->inMemory()) {
+            unpacked = std::make_unique<TemporaryFolder>("qel-7z-");
+            result = unpack();
+        }
         if (result.exitCode != 0) {
             m_.say("[7zz] exit code " + std::to_string(result.exitCode));
             return static_cast<std::uint32_t>(result.exitCode < 0 ? 2 : result.exitCode);
         }
-        return at->store->importTree(unpacked.path()) ? 0 : 2;
+        return at->store->importTree(unpacked->path()) ? 0 : 2;
     }
 
     // fat32format.exe \\.\<volume>: the Linux build of the same formatter on the region.

@@ -3,9 +3,10 @@
 #include <sys/xattr.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <regex>
+#include <unordered_map>
 
 namespace qel::image {
 
@@ -19,8 +20,15 @@ std::string lower(std::string text) {
     return text;
 }
 
+char lowerChar(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 bool sameName(const std::string& a, const std::string& b) {
-    return lower(a) == lower(b);
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (lowerChar(a[i]) != lowerChar(b[i])) return false;
+    return true;
 }
 
 std::vector<std::string> components(const std::string& path) {
@@ -35,14 +43,6 @@ std::vector<std::string> components(const std::string& path) {
         start = end + 1;
     }
     return out;
-}
-
-std::optional<Bytes> readHostFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    Bytes content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return std::nullopt;
-    return content;
 }
 
 bool writeHostFile(const std::string& path, ByteSpan content) {
@@ -62,6 +62,18 @@ std::string trimmed(std::string text) {
 
 }  // namespace
 
+std::optional<Bytes> readHostFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    if (!in) return std::nullopt;
+    const auto size = in.tellg();
+    if (size < 0) return std::nullopt;
+    Bytes content(static_cast<std::size_t>(size));
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(content.data()), size);
+    if (!in) return std::nullopt;
+    return content;
+}
+
 std::pair<std::string, std::string> splitPath(const std::string& path) {
     const auto cut = path.find_last_of('/');
     if (cut == std::string::npos) return {"", path};
@@ -78,10 +90,104 @@ std::optional<StoredEntry> FileStore::stat(const std::string& path) {
     return std::nullopt;
 }
 
-// ---- FAT through mtools ----------------------------------------------------------------------
+// ---- FAT: read in-process, written through mtools ---------------------------------------------
+
+namespace {
+
+constexpr std::uint32_t kFatAttributeBits = win::FILE_ATTRIBUTE_ARCHIVE |
+                                            win::FILE_ATTRIBUTE_READONLY |
+                                            win::FILE_ATTRIBUTE_SYSTEM | win::FILE_ATTRIBUTE_HIDDEN;
+// Clusters kept free beyond what the held-back changes are counted to need.
+constexpr std::uint64_t kSpareClusters = 16;
+
+std::string fatPath(const std::string& path) {
+    return "::/" + path;
+}
+
+std::string joined(const std::string& folder, const std::string& name) {
+    return folder.empty() ? name : folder + "/" + name;
+}
+
+// A name a FAT long-name entry can hold as it is.
+bool validFatName(const std::string& name) {
+    if (name.empty() || name.size() > 255 || name == "." || name == "..") return false;
+    if (name.back() == '.' || name.back() == ' ') return false;
+    for (const char c : name)
+        if (static_cast<unsigned char>(c) < 0x20 || std::strchr("\"*/:<>?\\|", c)) return false;
+    return true;
+}
+
+std::vector<std::string> attributeSwitches(std::uint32_t attributes) {
+    const auto flag = [&](std::uint32_t bit, const char* name) {
+        return std::string(attributes & bit ? "+" : "-") + name;
+    };
+    return {flag(win::FILE_ATTRIBUTE_ARCHIVE, "a"), flag(win::FILE_ATTRIBUTE_READONLY, "r"),
+            flag(win::FILE_ATTRIBUTE_SYSTEM, "s"), flag(win::FILE_ATTRIBUTE_HIDDEN, "h")};
+}
+
+const FatNode* childNamed(const FatNode* folder, const std::string& name) {
+    if (!folder) return nullptr;
+    for (const auto& child : folder->children)
+        if (sameName(child.name, name)) return &child;
+    return nullptr;
+}
+
+}  // namespace
+
+// What flush() has to do to bring the volume from the tree as read to the tree as changed.
+struct FatStore::Changes {
+    std::vector<std::string> removedFolders, removedFiles, newFolders;
+    std::vector<std::pair<std::string, std::shared_ptr<const Bytes>>> newFiles;
+    std::map<std::uint32_t, std::vector<std::string>> attributes;  // bits → paths
+
+    bool empty() const {
+        return removedFolders.empty() && removedFiles.empty() && newFolders.empty() &&
+               newFiles.empty() && attributes.empty();
+    }
+
+    void collect(const FatNode* before, const FatNode& now, const std::string& path) {
+        const auto beforeByName = byName(before);
+        const auto nowByName = byName(&now);
+        const auto find = [](const auto& names, const std::string& name) -> const FatNode* {
+            const auto it = names.find(lower(name));
+            return it == names.end() ? nullptr : it->second;
+        };
+        if (before)
+            for (const auto& old : before->children) {
+                const FatNode* kept = find(nowByName, old.name);
+                if (kept && kept->directory == old.directory) continue;
+                (old.directory ? removedFolders : removedFiles).push_back(joined(path, old.name));
+            }
+        for (const auto& node : now.children) {
+            const FatNode* old = find(beforeByName, node.name);
+            if (old && old->directory != node.directory) old = nullptr;
+            const std::string at = joined(path, node.name);
+            std::uint32_t after = old ? old->attributes : node.attributes;
+            if (node.directory) {
+                if (!old) newFolders.push_back(at), after = win::FILE_ATTRIBUTE_DIRECTORY;
+                collect(old, node, at);
+            } else if (node.written) {
+                newFiles.emplace_back(at, node.written);
+                after = win::FILE_ATTRIBUTE_ARCHIVE;  // what mcopy gives a file it writes
+            }
+            if (node.attributes != after) attributes[node.attributes].push_back(at);
+        }
+    }
+
+    static std::unordered_map<std::string, const FatNode*> byName(const FatNode* folder) {
+        std::unordered_map<std::string, const FatNode*> names;
+        if (folder)
+            for (const auto& child : folder->children) names.emplace(lower(child.name), &child);
+        return names;
+    }
+};
 
 FatStore::FatStore(std::string imagePath, std::int64_t offset)
     : imagePath_(std::move(imagePath)), offset_(offset) {}
+
+FatStore::~FatStore() {
+    flush();
+}
 
 std::string FatStore::image() const {
     return imagePath_ + "@@" + std::to_string(offset_);
@@ -93,130 +199,147 @@ HostResult FatStore::mtools(const std::string& tool, std::vector<std::string> ar
     return runHost(argv, {{"MTOOLS_SKIP_CHECK", "1"}, {"MTOOLSRC", "/dev/null"}});
 }
 
-namespace {
-
-std::string fatPath(const std::string& path) {
-    return "::/" + path;
+bool FatStore::load() {
+    if (tree_) return true;
+    reader_ = FatReader::open(imagePath_, offset_);
+    if (reader_) onVolume_ = reader_->tree();
+    if (!onVolume_) return forget(), false;
+    tree_ = onVolume_;
+    freeClusters_.reset();
+    heldBackClusters_ = 0;
+    return true;
 }
 
-// One entry line of mdir's listing: 8.3 name, size or <DIR>, date, time and the long name.
-std::optional<StoredEntry> parseMdirLine(const std::string& line) {
-    static const std::regex pattern(R"(^(.{8}) (.{3}) +(<DIR>|\d+) +\S+ +\S+( *)(.*)$)");
-    std::smatch m;
-    if (!std::regex_match(line, m, pattern)) return std::nullopt;
-    StoredEntry entry;
-    const std::string base = trimmed(m[1].str());
-    const std::string ext = trimmed(m[2].str());
-    if (base.empty() || base == "." || base == "..") return std::nullopt;
-    entry.name = m[5].length() > 0 && m[4].length() >= 2 ? m[5].str()
-                                                         : (ext.empty() ? base : base + "." + ext);
-    entry.directory = m[3].str() == "<DIR>";
-    entry.size = entry.directory ? 0 : std::stoull(m[3].str());
-    return entry;
+void FatStore::forget() {
+    tree_.reset();
+    onVolume_.reset();
+    reader_.reset();
+    heldBackClusters_ = 0;
 }
 
-// The attribute bits of one line of mattrib's output, keyed by the path it names.
-std::optional<std::pair<std::string, std::uint32_t>> parseMattribLine(const std::string& line) {
-    if (line.size() < 16 || line.compare(13, 3, "::/") != 0) return std::nullopt;
-    std::uint32_t bits = 0;
-    if (line[2] == 'A') bits |= win::FILE_ATTRIBUTE_ARCHIVE;
-    if (line[5] == 'S') bits |= win::FILE_ATTRIBUTE_SYSTEM;
-    if (line[6] == 'H') bits |= win::FILE_ATTRIBUTE_HIDDEN;
-    if (line[7] == 'R') bits |= win::FILE_ATTRIBUTE_READONLY;
-    return std::make_pair(line.substr(13), bits);
-}
-
-std::vector<std::string> linesOf(const std::string& text) {
-    std::vector<std::string> out;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        auto end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        out.push_back(text.substr(start, end - start));
-        start = end + 1;
+FatNode* FatStore::find(const std::string& path) {
+    if (!load()) return nullptr;
+    FatNode* at = &*tree_;
+    for (const auto& name : components(path)) {
+        if (!at->directory) return nullptr;
+        at = const_cast<FatNode*>(childNamed(at, name));
+        if (!at) return nullptr;
     }
-    return out;
+    return at;
 }
 
-}  // namespace
+std::uint64_t FatStore::clustersFor(std::uint64_t bytes) const {
+    const std::uint64_t unit = reader_->clusterBytes();
+    return (bytes + unit - 1) / unit;
+}
+
+// Whether a change may wait for flush(): the volume has room for it and everything held back,
+// counting a cluster for every new entry's folder. The fixed root folder of FAT12/16 may be
+// full, so new entries there are never held back.
+bool FatStore::mayHoldBack(const std::string& folder, std::uint64_t bytes, bool newEntry) {
+    if (newEntry && components(folder).empty() && !reader_->isFat32()) return false;
+    const std::uint64_t need = clustersFor(bytes) + (newEntry ? 1 : 0);
+    if (!freeClusters_) freeClusters_ = reader_->freeClusters();
+    if (heldBackClusters_ + need + kSpareClusters > *freeClusters_) return false;
+    heldBackClusters_ += need;
+    return true;
+}
 
 std::optional<std::vector<StoredEntry>> FatStore::list(const std::string& folder) {
-    const std::string asked = fatPath(folder);
-    const auto listing = mtools("mdir", {"-a", asked});
-    if (listing.exitCode != 0) return std::nullopt;
+    const FatNode* node = find(folder);
+    if (!node || !node->directory) return std::nullopt;
     std::vector<StoredEntry> entries;
-    bool isFolder = false;
-    for (const auto& line : linesOf(listing.output)) {
-        if (line.rfind("Directory for ", 0) == 0) {
-            // mdir lists a file's own folder when it is given a file.
-            std::string shown = line.substr(14);
-            while (!shown.empty() && shown.back() == '/') shown.pop_back();
-            std::string wanted = asked;
-            while (!wanted.empty() && wanted.back() == '/') wanted.pop_back();
-            isFolder = sameName(shown, wanted) || (shown == "::" && wanted == "::");
-            continue;
-        }
-        if (auto entry = parseMdirLine(line)) entries.push_back(*entry);
-    }
-    if (!isFolder) return std::nullopt;
-    std::string pattern = asked;
-    if (pattern.back() != '/') pattern += '/';
-    const auto attributes = mtools("mattrib", {pattern + "*"});
-    for (const auto& line : linesOf(attributes.output)) {
-        const auto parsed = parseMattribLine(line);
-        if (!parsed) continue;
-        const auto name = splitPath(parsed->first.substr(3)).second;
-        for (auto& entry : entries)
-            if (entry.name == name) entry.attributes = parsed->second;
-    }
-    for (auto& entry : entries)
-        if (entry.directory) entry.attributes |= win::FILE_ATTRIBUTE_DIRECTORY;
+    for (const auto& child : node->children)
+        entries.push_back({child.name, child.directory, child.attributes, child.size});
     return entries;
 }
 
 std::optional<Bytes> FatStore::read(const std::string& path) {
-    const std::string copy = scratch_.path() + "/read";
-    std::error_code ignored;
-    fs::remove(copy, ignored);
-    if (mtools("mcopy", {"-n", fatPath(path), copy}).exitCode != 0) return std::nullopt;
-    auto content = readHostFile(copy);
-    fs::remove(copy, ignored);
-    return content;
+    const FatNode* node = find(path);
+    if (!node || node->directory) return std::nullopt;
+    return reader_->content(*node);
 }
 
 bool FatStore::write(const std::string& path, ByteSpan content) {
-    const std::string source = scratch_.path() + "/write";
-    if (!writeHostFile(source, content)) return false;
-    const bool ok = mtools("mcopy", {"-o", source, fatPath(path)}).exitCode == 0;
-    std::error_code ignored;
-    fs::remove(source, ignored);
+    const auto [folder, name] = splitPath(path);
+    FatNode* parent = find(folder);
+    if (!parent || !parent->directory || !validFatName(name)) return false;
+    FatNode* file = const_cast<FatNode*>(childNamed(parent, name));
+    if (file && file->directory) return false;
+    if (!mayHoldBack(folder, content.size(), !file)) return writeNow(path, content);
+    if (!file) file = &parent->children.emplace_back();
+    *file = FatNode{};
+    file->name = name;  // a replaced file takes the name as written, as mcopy leaves it
+    file->attributes = win::FILE_ATTRIBUTE_ARCHIVE;
+    file->size = content.size();
+    file->written = std::make_shared<const Bytes>(content.begin(), content.end());
+    return true;
+}
+
+// Writes one file at once, after everything held back.
+bool FatStore::writeNow(const std::string& path, ByteSpan content) {
+    if (!flush()) return false;
+    const TemporaryFolder scratch("qel-fat-");
+    const std::string source = scratch.path() + "/write";
+    const bool ok = writeHostFile(source, content) &&
+                    mtools("mcopy", {"-o", source, fatPath(path)}).exitCode == 0;
+    forget();
     return ok;
 }
 
+bool FatStore::removeEntry(const std::string& path, bool directory) {
+    const auto [folder, name] = splitPath(path);
+    FatNode* parent = find(folder);
+    if (!parent || !parent->directory || components(path).empty()) return false;
+    auto& children = parent->children;
+    for (auto it = children.begin(); it != children.end(); ++it) {
+        if (!sameName(it->name, name)) continue;
+        if (it->directory != directory || (directory && !it->children.empty())) return false;
+        children.erase(it);
+        return true;
+    }
+    return false;
+}
+
 bool FatStore::remove(const std::string& path) {
-    return mtools("mdel", {fatPath(path)}).exitCode == 0;
+    return removeEntry(path, false);
 }
 
 bool FatStore::removeDirectory(const std::string& path) {
-    return mtools("mrd", {fatPath(path)}).exitCode == 0;
+    return removeEntry(path, true);
 }
 
 bool FatStore::makeDirectory(const std::string& path) {
-    return mtools("mmd", {fatPath(path)}).exitCode == 0;
+    const auto [folder, name] = splitPath(path);
+    FatNode* parent = find(folder);
+    if (!parent || !parent->directory || !validFatName(name) || childNamed(parent, name))
+        return false;
+    if (!mayHoldBack(folder, reader_->clusterBytes(), true)) {
+        const bool ok = flush() && mtools("mmd", {fatPath(path)}).exitCode == 0;
+        forget();
+        return ok;
+    }
+    FatNode& made = parent->children.emplace_back();
+    made.name = name;
+    made.directory = true;
+    made.attributes = win::FILE_ATTRIBUTE_DIRECTORY;
+    return true;
 }
 
 bool FatStore::setAttributes(const std::string& path, std::uint32_t attributes) {
-    const auto flag = [&](std::uint32_t bit, const char* name) {
-        return std::string(attributes & bit ? "+" : "-") + name;
-    };
-    return mtools("mattrib",
-                  {flag(win::FILE_ATTRIBUTE_ARCHIVE, "a"), flag(win::FILE_ATTRIBUTE_READONLY, "r"),
-                   flag(win::FILE_ATTRIBUTE_SYSTEM, "s"), flag(win::FILE_ATTRIBUTE_HIDDEN, "h"),
-                   fatPath(path)})
-               .exitCode == 0;
+    FatNode* node = find(path);
+    if (!node || components(path).empty()) return false;
+    node->attributes =
+        (attributes & kFatAttributeBits) | (node->directory ? win::FILE_ATTRIBUTE_DIRECTORY : 0u);
+    return true;
 }
 
 bool FatStore::importTree(const std::string& hostFolder) {
+    return flush() && importTree(hostFolder, true);
+}
+
+// The tree goes in with one mcopy call, the way a user would copy it.
+bool FatStore::importTree(const std::string& hostFolder, bool forgetTree) {
     std::vector<std::string> arguments = {"-s", "-o"};
     std::error_code error;
     for (const auto& entry : fs::directory_iterator(hostFolder, error))
@@ -224,7 +347,58 @@ bool FatStore::importTree(const std::string& hostFolder) {
     if (error) return false;
     if (arguments.size() == 2) return true;
     arguments.push_back("::/");
-    return mtools("mcopy", arguments).exitCode == 0;
+    const bool ok = mtools("mcopy", arguments).exitCode == 0;
+    if (forgetTree) forget();
+    return ok;
+}
+
+// The files staged under their paths in a scratch folder, then copied in with one mcopy call.
+bool FatStore::copyIn(
+    const std::vector<std::pair<std::string, std::shared_ptr<const Bytes>>>& files) {
+    std::uint64_t bytes = 0;
+    for (const auto& file : files) bytes += file.second->size();
+    TemporaryFolder staged("qel-fat-", 2 * bytes + (1 << 20));
+    for (const auto& [path, content] : files) {
+        const fs::path at = fs::path(staged.path()) / path;
+        std::error_code error;
+        fs::create_directories(at.parent_path(), error);
+        if (!writeHostFile(at.string(), *content)) return false;
+    }
+    return importTree(staged.path(), false);
+}
+
+bool FatStore::flush() {
+    if (!tree_) return true;
+    Changes changes;
+    changes.collect(&*onVolume_, *tree_, "");
+    if (changes.empty()) return true;
+    const bool ok = apply(changes);
+    forget();
+    return ok;
+}
+
+void FatStore::release() {
+    flush();
+    forget();
+}
+
+// Removals first (whole folders, then files), then new folders parents first, then every new
+// file in one recursive copy of a staged tree, then the attributes, one call per value.
+bool FatStore::apply(const Changes& changes) {
+    bool ok = true;
+    const auto each = [&](const std::string& tool, std::vector<std::string> arguments,
+                          const std::vector<std::string>& paths) {
+        if (paths.empty()) return;
+        for (const auto& path : paths) arguments.push_back(fatPath(path));
+        ok = mtools(tool, std::move(arguments)).exitCode == 0 && ok;
+    };
+    each("mdeltree", {}, changes.removedFolders);
+    each("mdel", {}, changes.removedFiles);
+    each("mmd", {}, changes.newFolders);
+    if (!changes.newFiles.empty()) ok = copyIn(changes.newFiles) && ok;
+    for (const auto& [bits, paths] : changes.attributes)
+        each("mattrib", attributeSwitches(bits), paths);
+    return ok;
 }
 
 // ---- host folders ----------------------------------------------------------------------------

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "FatReader.h"
 #include "HostCommand.h"
 #include "platform/Platform.h"
 
@@ -38,20 +39,32 @@ public:
     virtual bool setAttributes(const std::string& path, std::uint32_t attributes) = 0;
     // Copies the files and folders under a host folder into the root, replacing files.
     virtual bool importTree(const std::string& hostFolder) = 0;
-    // Lets go of whatever the store holds open on the image (mounts, loop devices).
+    // Puts on the image whatever the store has not written yet; false when some of it could
+    // not be written.
+    virtual bool flush() { return true; }
+    // Lets go of whatever the store holds on the image (written-back files, what it read of the
+    // file system, mounts, loop devices); what it has not written yet is written first.
     virtual void release() {}
 
     // The entry at a path, found through its folder's list; the root is a folder.
     std::optional<StoredEntry> stat(const std::string& path);
 };
 
+// The content of a host file.
+std::optional<Bytes> readHostFile(const std::string& path);
+
 // Splits "A/B/C" into its parent "A/B" and its name "C".
 std::pair<std::string, std::string> splitPath(const std::string& path);
 
-// A FAT12/16/32 file system at a byte offset of an image file, through mtools.
+// A FAT12/16/32 file system at a byte offset of an image file. The store reads the volume's
+// folder tree and files in-process (FatReader) and keeps that tree in memory; its own changes go
+// to the tree and are written back by flush() in a few mtools calls (folders removed, made,
+// every new file copied in one call, attributes set by value). A write the volume may lack the
+// room for is written at once, so that it fails as it would on the volume.
 class FatStore : public FileStore {
 public:
     FatStore(std::string imagePath, std::int64_t offset);
+    ~FatStore() override;
     std::optional<std::vector<StoredEntry>> list(const std::string& folder) override;
     std::optional<Bytes> read(const std::string& path) override;
     bool write(const std::string& path, ByteSpan content) override;
@@ -60,13 +73,31 @@ public:
     bool makeDirectory(const std::string& path) override;
     bool setAttributes(const std::string& path, std::uint32_t attributes) override;
     bool importTree(const std::string& hostFolder) override;
+    bool flush() override;
+    void release() override;
 
 private:
+    struct Changes;
+    bool load();
+    void forget();
+    FatNode* find(const std::string& path);
+    FatNode* child(FatNode& folder, const std::string& name);
+    std::uint64_t clustersFor(std::uint64_t bytes) const;
+    bool mayHoldBack(const std::string& folder, std::uint64_t bytes, bool newEntry);
+    bool writeNow(const std::string& path, ByteSpan content);
+    bool removeEntry(const std::string& path, bool directory);
+    bool apply(const Changes& changes);
+    bool copyIn(const std::vector<std::pair<std::string, std::shared_ptr<const Bytes>>>& files);
+    bool importTree(const std::string& hostFolder, bool forgetTree);
     HostResult mtools(const std::string& tool, std::vector<std::string> arguments);
     std::string image() const;
     std::string imagePath_;
     std::int64_t offset_;
-    TemporaryFolder scratch_{"qel-fat-"};
+    std::optional<FatReader> reader_;
+    std::optional<FatNode> onVolume_;            // the tree as last read
+    std::optional<FatNode> tree_;                // the tree with the store's changes
+    std::optional<std::uint64_t> freeClusters_;  // counted once after the tree was read
+    std::uint64_t heldBackClusters_ = 0;
 };
 
 // A host folder as a drive. Names are matched without case; the Windows attributes that a

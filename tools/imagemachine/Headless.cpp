@@ -134,17 +134,22 @@ int firstVolumeItem(ImageMachine& machine, qel::MainWindow& window) {
     return -1;
 }
 
-// Reports how a run ended; 0 when it started the companion application.
+// Reports how a run ended; 0 when it started the companion application and every file it
+// wrote is on the image.
 int ending(ImageMachine& machine) {
     if (machine.power().lost()) {
-        std::cout << "[headless] the run was cut: " << machine.power().cutReport() << "\n";
+        std::cout << "[headless] the run was cut: " << machine.power().cutReport() << "
+";
         return 3;
     }
+    const bool written = machine.flushStores();
+    if (!written) std::cout << "[headless] files the run wrote could not all be put on the image
+";
     const bool companionStarted = !machine.startedPrograms().empty();
     std::cout << "[headless] run ended; companion application "
               << (companionStarted ? "started" : "not started") << "; program "
               << (machine.quitRequests() > 0 ? "ends" : "keeps running") << "\n";
-    return companionStarted ? 0 : 1;
+    return companionStarted && written ? 0 : 1;
 }
 
 // The extraction run as a user starts it: the image's first volume chosen, the options set as

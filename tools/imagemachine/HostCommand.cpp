@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -131,8 +132,23 @@ std::string describeCommand(const std::vector<std::string>& argv) {
     return line;
 }
 
-TemporaryFolder::TemporaryFolder(const std::string& prefix) {
-    std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "XXXXXX")).string();
+namespace {
+
+constexpr const char* kMemoryFolder = "/dev/shm";
+
+bool memoryHasRoomFor(std::uint64_t bytes) {
+    struct statvfs st {};
+    return bytes > 0 && ::access(kMemoryFolder, W_OK) == 0 && ::statvfs(kMemoryFolder, &st) == 0 &&
+           static_cast<std::uint64_t>(st.f_bavail) * st.f_frsize > bytes;
+}
+
+}  // namespace
+
+TemporaryFolder::TemporaryFolder(const std::string& prefix, std::uint64_t inMemoryBytes)
+    : inMemory_(memoryHasRoomFor(inMemoryBytes)) {
+    const std::filesystem::path base =
+        inMemory_ ? std::filesystem::path(kMemoryFolder) : std::filesystem::temp_directory_path();
+    std::string pattern = (base / (prefix + "XXXXXX")).string();
     if (::mkdtemp(pattern.data()) == nullptr)
         throw std::runtime_error("cannot create a temporary folder " + pattern);
     path_ = pattern;

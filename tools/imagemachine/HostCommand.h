@@ -2,6 +2,7 @@
 // mkfs.fat, mkntfs, syslinux, 7zz, losetup, ntfs-3g).
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -23,17 +24,20 @@ HostResult runHost(const std::vector<std::string>& argv,
 std::string describeCommand(const std::vector<std::string>& argv);
 
 // A fresh folder under the system's temporary folder; removed with everything in it when the
-// object goes.
+// object goes. Given the bytes it will hold, it is made in memory (/dev/shm) when that has room
+// for them, since what passes through it need not reach a disk.
 class TemporaryFolder {
 public:
-    explicit TemporaryFolder(const std::string& prefix);
+    explicit TemporaryFolder(const std::string& prefix, std::uint64_t inMemoryBytes = 0);
     ~TemporaryFolder();
     TemporaryFolder(const TemporaryFolder&) = delete;
     TemporaryFolder& operator=(const TemporaryFolder&) = delete;
     const std::string& path() const { return path_; }
+    bool inMemory() const { return inMemory_; }
 
 private:
     std::string path_;
+    bool inMemory_ = false;
 };
 
 }  // namespace qel::image

@@ -114,7 +114,7 @@ bool ImageMachine::rawAccess(OpenHandle& h, std::int64_t length, std::int64_t& b
     if (h.position % kSectorSize != 0 || length % kSectorSize != 0)
         return fail(kInvalidParameter), false;
     if (h.position + length > limit) return fail(kInvalidParameter), false;
-    releaseStores();
+    releaseStoresAt(base + h.position, length);
     return true;
 }
 
@@ -382,7 +382,7 @@ bool ImageMachine::volumeControl(OpenHandle& h, std::uint32_t code, MutableByteS
         case win::FSCTL_DISMOUNT_VOLUME:
             if (auto slot = stores_.find(volume->guid);
                 slot != stores_.end() && slot->second.second)
-                slot->second.second->release();
+                releaseStore(*slot->second.second);
             return true;
         case win::FSCTL_LOCK_VOLUME:
         case win::FSCTL_UNLOCK_VOLUME:

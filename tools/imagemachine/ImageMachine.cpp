@@ -169,10 +169,9 @@ std::optional<ByteSpan> ImageMachine::rcData(const Text& name) {
     if (!resources_.count(key)) {
         for (const auto& [resource, file] : options_.resources) {
             if (!equalsIgnoreAsciiCase(fromUtf8(resource), name)) continue;
-            std::ifstream in(file, std::ios::binary);
-            if (!in) break;
-            resources_[key] =
-                Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            auto content = readHostFile(file);
+            if (!content) break;
+            resources_[key] = std::move(*content);
         }
     }
     const auto it = resources_.find(key);

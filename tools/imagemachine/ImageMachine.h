@@ -61,6 +61,9 @@ public:
     int quitRequests() const { return quitRequests_; }
     int openHandles() const { return static_cast<int>(handles_.size()); }
     const PowerCut& power() const { return power_; }
+    // Puts on the image every file change the volumes' stores still hold back; false when one
+    // could not be written, now or earlier in the run.
+    bool flushStores();
     std::ostream& log();
 
     // UI state, as the window models left it.
@@ -206,7 +209,10 @@ private:
     ImageVolume* volumeByLetter(char letter);
     ImageVolume* volumeOfRoot(const Text& root);  // "E:", "E:\", "\\?\Volume{…}\" …
     FileStore* storeOf(const ImageVolume& volume);
-    void releaseStores();  // before raw access and child programs
+    void releaseStore(FileStore& store);
+    void releaseStores();  // before child programs and partition changes
+    // Before raw access to a byte range of the disk: the stores of the volumes it touches.
+    void releaseStoresAt(std::int64_t offset, std::int64_t length);
     std::optional<Location> locate(const Text& path);
     Handle openDevice(const Text& name, std::uint32_t access);
     bool rawAccess(OpenHandle& h, std::int64_t length, std::int64_t& base, std::int64_t& limit);
@@ -249,6 +255,7 @@ private:
     std::uintptr_t nextId_ = 100;
     std::uint32_t lastError_ = 0;
     int quitRequests_ = 0;
+    bool lostWrites_ = false;
 
     EventSink* sink_ = nullptr;
     std::map<WindowId, UiWindow> windows_;

@@ -199,7 +199,7 @@ FileStore* ImageMachine::storeOf(const ImageVolume& volume) {
         fs + "@" + std::to_string(p.offset) + "+" + std::to_string(p.length);
     auto& slot = stores_[volume.guid];
     if (slot.second && slot.first == identity) return slot.second.get();
-    if (slot.second) slot.second->release();
+    if (slot.second) releaseStore(*slot.second);
     slot.first = identity;
     std::unique_ptr<FileStore> store;
     if (fs == "FAT32" || fs == "FAT")
@@ -213,9 +213,32 @@ FileStore* ImageMachine::storeOf(const ImageVolume& volume) {
     return slot.second.get();
 }
 
+// A store that cannot write back what it held back has lost files the run believes written;
+// that is remembered for the run's end.
+void ImageMachine::releaseStore(FileStore& store) {
+    if (!store.flush()) lostWrites_ = true;
+    store.release();
+}
+
 void ImageMachine::releaseStores() {
     for (auto& [guid, slot] : stores_)
-        if (slot.second) slot.second->release();
+        if (slot.second) releaseStore(*slot.second);
+}
+
+void ImageMachine::releaseStoresAt(std::int64_t offset, std::int64_t length) {
+    for (auto& [guid, slot] : stores_) {
+        if (!slot.second) continue;
+        const ImageVolume* volume = volumeByGuid(guid);
+        const bool apart =
+            volume && (offset + length <= volume->partition.offset ||
+                       offset >= volume->partition.offset + volume->partition.length);
+        if (!apart) releaseStore(*slot.second);
+    }
+}
+
+bool ImageMachine::flushStores() {
+    releaseStores();
+    return !lostWrites_;
 }
 
 std::int32_t ImageMachine::queryVolumeSizeInformation(const Handle& handle,
@@ -226,6 +249,7 @@ std::int32_t ImageMachine::queryVolumeSizeInformation(const Handle& handle,
     if (it == handles_.end() || it->second.kind != OpenHandle::Volume) return kUnsuccessful;
     auto* volume = volumeByGuid(it->second.guid);
     if (!volume || output.size() < records::fs_size_information::kSize) return kUnsuccessful;
+    releaseStoresAt(volume->partition.offset, volume->partition.length);  // the free count
     const auto size = sizeOfVolume(disk_, volume->partition, toUtf8(fileSystemOf(*volume)));
     if (size.sectorsPerUnit == 0) return kUnrecognized;
     using namespace records::fs_size_information;

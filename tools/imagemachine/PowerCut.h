@@ -94,6 +94,7 @@ public:
     bool makeDirectory(const std::string& path) override;
     bool setAttributes(const std::string& path, std::uint32_t attributes) override;
     bool importTree(const std::string& hostFolder) override;
+    bool flush() override { return inner_->flush(); }
     void release() override { inner_->release(); }
 
 private:
