@@ -221,6 +221,15 @@ TEST_F(ImageTest, CommandLineMistakesAreNamed) {
     EXPECT_EQ(beyond.exitCode, 1);
     EXPECT_NE(beyond.output.find("beyond the end"), std::string::npos);
     EXPECT_EQ(format(image, "--sector-size 4096x").exitCode, 1);
+    // The usage goes to standard error with a mistake, to standard output when asked for.
+    const std::string program = FAT32FORMAT_LINUX;
+    const CommandResult wrong = run("{ " + program + " --bogus 2>&1 >/dev/null; }");
+    EXPECT_EQ(wrong.exitCode, 1);
+    EXPECT_NE(wrong.output.find("Unexpected argument --bogus\nUsage: fat32format-linux IMAGE"),
+              std::string::npos);
+    const CommandResult help = run("{ " + program + " --help 2>/dev/null; }");
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_EQ(help.output.rfind("Usage: fat32format-linux IMAGE", 0), 0u);
 }
 
 // A machine started from the volume runs its boot code, which says the volume cannot start a

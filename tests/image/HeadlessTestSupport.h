@@ -39,8 +39,9 @@ protected:
             ok("echo " + std::string(name) + " > " + resources + "/" + name);
     }
 
-    HostResult headless(const std::string& extra) {
-        std::string line = std::string(QEL_HEADLESS_PROGRAM) + " --image " + image +
+    HostResult headless(const std::string& extra) { return headlessOn(image, extra); }
+    HostResult headlessOn(const std::string& target, const std::string& extra) {
+        std::string line = std::string(QEL_HEADLESS_PROGRAM) + " --image " + target +
                            " --host-folder " + driveC + " --payload " + resources + "/RAZEvor.7z";
         for (const char* name : {"7zG", "7zDLL", "7zVI", "f32"})
             line += " --resource " + std::string(name) + "=" + resources + "/" + name;

@@ -1,5 +1,6 @@
 // The formatter as a Linux command, for checking its results with independent tools:
 //   fat32format-linux IMAGE [--offset BYTES] [--size BYTES] [--sector-size N]
+//   fat32format-linux --help
 // formats an existing image file or block device, or the region of it that starts at the offset;
 // the region's first sector is recorded as the partition's start (hidden sectors).
 #include <fcntl.h>
@@ -25,7 +26,12 @@ namespace {
 
 using namespace qel::fat32;
 
+constexpr const char* kUsage =
+    "Usage: fat32format-linux IMAGE [--offset BYTES] [--size BYTES] [--sector-size N]\n"
+    "Formats an image file or block device, or the region of it from the offset on, as FAT32.\n";
+
 struct Options {
+    bool help = false;
     std::string image;
     std::uint64_t offset = 0;
     std::optional<std::uint64_t> size;
@@ -48,6 +54,10 @@ std::variant<Options, CommandLineError> parseOptions(int argc, char** argv) {
     Options options;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+            return options;
+        }
         if (arg == "--offset" || arg == "--size" || arg == "--sector-size") {
             const auto value = i + 1 < argc ? parseNumber(argv[i + 1]) : std::nullopt;
             if (!value) return CommandLineError{std::string(arg) + " needs a number of bytes"};
@@ -61,9 +71,7 @@ std::variant<Options, CommandLineError> parseOptions(int argc, char** argv) {
             return CommandLineError{"Unexpected argument " + std::string(arg)};
         }
     }
-    if (options.image.empty())
-        return CommandLineError{
-            "Usage: fat32format-linux IMAGE [--offset BYTES] [--size BYTES] [--sector-size N]"};
+    if (options.image.empty()) return CommandLineError{"No image or device named"};
     return options;
 }
 
@@ -179,6 +187,8 @@ int run(const Options& options) {
 int main(int argc, char** argv) {
     const auto parsed = parseOptions(argc, argv);
     if (const auto* error = std::get_if<CommandLineError>(&parsed))
-        return fail(kBadCommandLine, error->line);
-    return run(std::get<Options>(parsed));
+        return fail(kBadCommandLine, error->line + "\n" + kUsage);
+    const auto& options = std::get<Options>(parsed);
+    if (options.help) return std::printf("%s", kUsage), kFormatted;
+    return run(options);
 }

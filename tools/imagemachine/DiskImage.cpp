@@ -1,10 +1,14 @@
 #include "DiskImage.h"
 
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
+#include <cstring>
 #include <stdexcept>
 
 #include "disk/Records.h"
@@ -16,7 +20,11 @@ using records::readU64;
 
 DiskImage::DiskImage(std::string path) : path_(std::move(path)) {
     fd_ = ::open(path_.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd_ < 0) throw std::runtime_error("cannot open the disk image " + path_);
+    if (fd_ < 0)
+        throw std::runtime_error("cannot open " + path_ +
+                                 " for reading and writing: " + std::strerror(errno));
+    struct stat st {};
+    blockDevice_ = ::fstat(fd_, &st) == 0 && S_ISBLK(st.st_mode);
 }
 
 DiskImage::~DiskImage() {
@@ -24,9 +32,17 @@ DiskImage::~DiskImage() {
 }
 
 std::int64_t DiskImage::size() const {
+    if (blockDevice_) {
+        std::uint64_t bytes = 0;
+        return ::ioctl(fd_, BLKGETSIZE64, &bytes) == 0 ? static_cast<std::int64_t>(bytes) : 0;
+    }
     struct stat st {};
     if (::fstat(fd_, &st) != 0) return 0;
     return st.st_size;
+}
+
+bool DiskImage::sync() {
+    return ::fsync(fd_) == 0;
 }
 
 bool DiskImage::read(std::int64_t offset, MutableByteSpan buffer) const {

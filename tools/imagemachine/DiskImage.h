@@ -1,5 +1,6 @@
-// The disk image file behind the image machine's removable disk: byte access and its partition
-// table as Windows' partition manager reads and writes it.
+// The disk image file behind the image machine's removable disk, or a block device such as a
+// real stick: byte access and its partition table as Windows' partition manager reads and
+// writes it.
 #pragma once
 
 #include <cstdint>
@@ -40,7 +41,9 @@ public:
     DiskImage& operator=(const DiskImage&) = delete;
 
     const std::string& path() const { return path_; }
-    std::int64_t size() const;
+    std::int64_t size() const;  // a block device's length from the kernel
+    bool isBlockDevice() const { return blockDevice_; }
+    bool sync();  // waits until what was written to it has reached the device
     bool read(std::int64_t offset, MutableByteSpan buffer) const;
     bool write(std::int64_t offset, ByteSpan data);
 
@@ -50,6 +53,7 @@ public:
 private:
     std::string path_;
     int fd_ = -1;
+    bool blockDevice_ = false;
 };
 
 // Encodes one MBR entry (16 bytes) with its CHS fields computed from 255 heads and 63 sectors

@@ -1,7 +1,7 @@
 // qel-headless: runs the program's own runs on a disk image, with the image machine standing in
 // for Windows, and prints what the window would show (dialogs, captions, progress, programs).
 //
-//   qel-headless --image FILE [--run extract|autopartition] [--format] [--no-bootloader]
+//   qel-headless --image FILE|DEVICE [--run extract|autopartition] [--format] [--no-bootloader]
 //                [--layout 1|2] [--fat32-size N] [--fat32-unit MB|GB] [--clean-disk] [--english]
 //                [--payload FILE] [--resource NAME=FILE]... [--answer CAPTION]...
 //                [--default-answer CAPTION] [--host-folder DIR] [--fat32format PROGRAM]
@@ -13,13 +13,19 @@
 // write N: only the first K sectors it changes (in address order, 0 by default) reach the image,
 // and nothing after them.
 //
-// Exit code 0 when the run ended by starting the companion application, 1 when it ended
-// otherwise, 2 for a wrong command line, 3 when the power was cut.
+// The image may be a block device (a stick's whole disk, /dev/sdX); one that the running system
+// uses (mounted, swap, the root file system, device mapper or RAID) is refused before anything is
+// written. Exit code 0 when the run ended by starting the companion application (and, on a block
+// device, everything written has reached it), 1 when it ended otherwise or was refused, 2 for a
+// wrong command line, 3 when the power was cut; --help prints the usage.
+#include <sys/stat.h>
+
 #include <cstring>
 #include <fstream>
 #include <iostream>
 #include <string>
 
+#include "BlockDevices.h"
 #include "ImageMachine.h"
 #include "app/MainWindow.h"
 
@@ -31,6 +37,7 @@ using qel::image::ImageMachineOptions;
 
 struct Request {
     ImageMachineOptions machine;
+    bool help = false;
     std::string run = "extract";
     bool format = false;
     bool bootloader = true;
@@ -42,17 +49,20 @@ struct Request {
     std::string writeListing;  // --list-writes
 };
 
+void printUsage(std::ostream& out) {
+    out << "usage: qel-headless --image FILE|DEVICE [--run extract|autopartition] [--format]\n"
+           "       [--no-bootloader] [--layout 1|2] [--fat32-size N] [--fat32-unit MB|GB]\n"
+           "       [--clean-disk] [--english] [--payload FILE] [--resource NAME=FILE]...\n"
+           "       [--answer CAPTION]... [--default-answer CAPTION] [--host-folder DIR]\n"
+           "       [--fat32format PROGRAM] [--windows-build N] [--32-bit-windows]\n"
+           "       [--list-writes FILE] [--cut-at-write N [--cut-keep-sectors K]]\n"
+           "Runs the program's extraction (\"OK\") or AutoPartition run on a disk image file or\n"
+           "on a stick's whole block device, which must not be mounted or in use by the system.\n";
+}
+
 int usage(const std::string& problem) {
-    std::cerr << "qel-headless: " << problem << "\n"
-              << "usage: qel-headless --image FILE [--run extract|autopartition] [--format]\n"
-                 "       [--no-bootloader] [--layout 1|2] [--fat32-size N] [--fat32-unit MB|GB]\n"
-                 "       [--clean-disk]\n"
-                 "       [--english] [--payload FILE] [--resource NAME=FILE]... [--answer "
-                 "CAPTION]...\n"
-                 "       [--default-answer CAPTION] [--host-folder DIR] [--fat32format "
-                 "PROGRAM]\n"
-                 "       [--windows-build N] [--32-bit-windows]\n"
-                 "       [--list-writes FILE] [--cut-at-write N [--cut-keep-sectors K]]\n";
+    std::cerr << "qel-headless: " << problem << "\n";
+    printUsage(std::cerr);
     return 2;
 }
 
@@ -66,7 +76,10 @@ bool parse(int argc, char** argv, Request& request, std::string& problem) {
             }
             return argv[++i];
         };
-        if (arg == "--image") {
+        if (arg == "--help" || arg == "-h") {
+            request.help = true;
+            return true;
+        } else if (arg == "--image") {
             request.machine.imagePath = value();
         } else if (arg == "--run") {
             request.run = value();
@@ -138,14 +151,16 @@ int firstVolumeItem(ImageMachine& machine, qel::MainWindow& window) {
 // wrote is on the image.
 int ending(ImageMachine& machine) {
     if (machine.power().lost()) {
-        std::cout << "[headless] the run was cut: " << machine.power().cutReport() << "
-";
-        return 3;
+        std::cout << "[headless] the run was cut: " << machine.power().cutReport()
+                  << "
+                     ";
+            return 3;
     }
     const bool written = machine.flushStores();
-    if (!written) std::cout << "[headless] files the run wrote could not all be put on the image
-";
-    const bool companionStarted = !machine.startedPrograms().empty();
+    if (!written)
+        std::cout << "[headless] files the run wrote could not all be put on the image
+                     ";
+            const bool companionStarted = !machine.startedPrograms().empty();
     std::cout << "[headless] run ended; companion application "
               << (companionStarted ? "started" : "not started") << "; program "
               << (machine.quitRequests() > 0 ? "ends" : "keeps running") << "\n";
@@ -207,16 +222,45 @@ int runAutoPartition(ImageMachine& machine, const Request& request) {
     return ending(machine);
 }
 
+// A block device is written only when nothing of the running system uses it.
+bool mayWrite(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return true;
+    const auto reason =
+        qel::image::blockDeviceInUse(st.st_rdev, qel::image::SystemTables::current());
+    if (!reason) return true;
+    std::cerr << "qel-headless: refusing to write " << path << ": " << *reason << "\n";
+    return false;
+}
+
+// The carried Windows programs never run here (Linux programs stand in for them): unless files
+// are named for them, short placeholders are staged in their place.
+void addPlaceholders(ImageMachineOptions& machine, const std::string& folder) {
+    for (const std::string name : {"7zG", "7zDLL", "7zVI", "f32"}) {
+        bool named = false;
+        for (const auto& [given, file] : machine.resources)
+            named = named || qel::equalsIgnoreAsciiCase(qel::fromUtf8(given), qel::fromUtf8(name));
+        if (named) continue;
+        const std::string file = folder + "/" + name;
+        std::ofstream(file) << name << " placeholder\n";
+        machine.resources[name] = file;
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     Request request;
     std::string problem;
     if (!parse(argc, argv, request, problem)) return usage(problem);
+    if (request.help) return printUsage(std::cout), 0;
+    if (!mayWrite(request.machine.imagePath)) return 1;
 #ifdef QEL_FAT32FORMAT_LINUX
     if (request.machine.fat32formatProgram.empty())
         request.machine.fat32formatProgram = QEL_FAT32FORMAT_LINUX;
 #endif
+    const qel::image::TemporaryFolder placeholders("qel-headless-");
+    addPlaceholders(request.machine, placeholders.path());
     request.machine.log = &std::cout;
     std::ofstream listing;
     if (!request.writeListing.empty()) {

@@ -61,8 +61,9 @@ public:
     int quitRequests() const { return quitRequests_; }
     int openHandles() const { return static_cast<int>(handles_.size()); }
     const PowerCut& power() const { return power_; }
-    // Puts on the image every file change the volumes' stores still hold back; false when one
-    // could not be written, now or earlier in the run.
+    // Puts on the image every file change the volumes' stores still hold back (and, on a block
+    // device, waits until it has reached the device); false when one could not be written, now
+    // or earlier in the run.
     bool flushStores();
     std::ostream& log();
 

@@ -236,8 +236,10 @@ void ImageMachine::releaseStoresAt(std::int64_t offset, std::int64_t length) {
     }
 }
 
+// On a real stick the run is over only when what every tool wrote has reached it.
 bool ImageMachine::flushStores() {
     releaseStores();
+    if (disk_.isBlockDevice() && !disk_.sync()) lostWrites_ = true;
     return !lostWrites_;
 }
 
