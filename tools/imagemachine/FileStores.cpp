@@ -125,9 +125,11 @@ std::vector<std::string> attributeSwitches(std::uint32_t attributes) {
             flag(win::FILE_ATTRIBUTE_SYSTEM, "s"), flag(win::FILE_ATTRIBUTE_HIDDEN, "h")};
 }
 
-const FatNode* childNamed(const FatNode* folder, const std::string& name) {
+// The entry of a folder with a name, found without regard to case.
+template <typename Node>
+Node* childNamed(Node* folder, const std::string& name) {
     if (!folder) return nullptr;
-    for (const auto& child : folder->children)
+    for (auto& child : folder->children)
         if (sameName(child.name, name)) return &child;
     return nullptr;
 }
@@ -222,7 +224,7 @@ FatNode* FatStore::find(const std::string& path) {
     FatNode* at = &*tree_;
     for (const auto& name : components(path)) {
         if (!at->directory) return nullptr;
-        at = const_cast<FatNode*>(childNamed(at, name));
+        at = childNamed(at, name);
         if (!at) return nullptr;
     }
     return at;
@@ -264,7 +266,7 @@ bool FatStore::write(const std::string& path, ByteSpan content) {
     const auto [folder, name] = splitPath(path);
     FatNode* parent = find(folder);
     if (!parent || !parent->directory || !validFatName(name)) return false;
-    FatNode* file = const_cast<FatNode*>(childNamed(parent, name));
+    FatNode* file = childNamed(parent, name);
     if (file && file->directory) return false;
     if (!mayHoldBack(folder, content.size(), !file)) return writeNow(path, content);
     if (!file) file = &parent->children.emplace_back();
