@@ -151,16 +151,12 @@ int firstVolumeItem(ImageMachine& machine, qel::MainWindow& window) {
 // wrote is on the image.
 int ending(ImageMachine& machine) {
     if (machine.power().lost()) {
-        std::cout << "[headless] the run was cut: " << machine.power().cutReport()
-                  << "
-                     ";
-            return 3;
+        std::cout << "[headless] the run was cut: " << machine.power().cutReport() << "\n";
+        return 3;
     }
     const bool written = machine.flushStores();
-    if (!written)
-        std::cout << "[headless] files the run wrote could not all be put on the image
-                     ";
-            const bool companionStarted = !machine.startedPrograms().empty();
+    if (!written) std::cout << "[headless] files the run wrote could not all be put on the image\n";
+    const bool companionStarted = !machine.startedPrograms().empty();
     std::cout << "[headless] run ended; companion application "
               << (companionStarted ? "started" : "not started") << "; program "
               << (machine.quitRequests() > 0 ? "ends" : "keeps running") << "\n";
