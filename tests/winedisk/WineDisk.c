@@ -8,7 +8,9 @@
  *
  * The disk is 512-byte sectors with an MBR partition table; the volume is the table's lowest
  * partition as the table stood when either device was last opened or asked to update. Reads and
- * writes must be whole sectors inside the device. Requests it does not know fail with
+ * writes must be whole sectors inside the device. The volume answers the file-system queries
+ * (name, label, serial number) from its boot sector, as a mounted file system would, so that
+ * Windows reports the volume's own file system for E:. Requests it does not know fail with
  * STATUS_INVALID_DEVICE_REQUEST and are counted as "unknown". */
 
 /* ntifs.h first: the disk headers need its types. */
@@ -45,6 +47,8 @@ enum Request {
     R_UNLOCK,
     R_DISMOUNT,
     R_VERIFY,
+    R_FLUSH,
+    R_VOLUME_INFO,
     R_UNKNOWN,
     R_COUNT
 };
@@ -69,6 +73,8 @@ static const char* const requestNames[R_COUNT] = {"open",
                                                   "unlock",
                                                   "dismount",
                                                   "verify",
+                                                  "flush",
+                                                  "volume-information",
                                                   "unknown"};
 
 typedef struct {
@@ -194,10 +200,23 @@ static NTSTATUS finish(PIRP irp, NTSTATUS status, ULONG_PTR information) {
     return status;
 }
 
+/* The image's size in whole sectors; false when it cannot be read. */
+static BOOLEAN readImageSize(void) {
+    FILE_STANDARD_INFORMATION standard;
+    IO_STATUS_BLOCK io;
+    if (!NT_SUCCESS(ZwQueryInformationFile(g.image, &io, &standard, sizeof(standard),
+                                           FileStandardInformation)))
+        return FALSE;
+    g.imageSize = standard.EndOfFile.QuadPart / SECTOR * SECTOR;
+    return TRUE;
+}
+
 static NTSTATUS onOpenClose(PDEVICE_OBJECT device, PIRP irp) {
     (void)device;
-    /* The tests may put another stick into the image between runs: each open reads its table. */
+    /* The tests may put another stick, of another size, into the image between runs: each open
+     * reads its size and its table. */
     if (IoGetCurrentIrpStackLocation(irp)->MajorFunction == IRP_MJ_CREATE) {
+        readImageSize();
         findVolume();
         count(R_OPEN);
     }
@@ -374,6 +393,95 @@ static NTSTATUS setPartitionInfo(PIRP irp, ULONG inLength, BOOLEAN isVolume) {
     }
     g.volumeType = info->PartitionType;
     return finish(irp, imageIo(TRUE, 0, sector, SECTOR), 0);
+}
+
+/* ---- the volume's file system, as its boot sector tells it ---- */
+
+typedef struct {
+    const WCHAR* name; /* as Windows names it */
+    ULONG serialAt;
+    ULONG labelAt; /* 0: the boot sector holds no label */
+} FileSystem;
+
+static BOOLEAN bytesAre(const UCHAR* at, const char* text) {
+    while (*text)
+        if (*at++ != (UCHAR)*text++) return FALSE;
+    return TRUE;
+}
+
+static BOOLEAN recognise(const UCHAR* boot, FileSystem* fs) {
+    if (boot[510] != 0x55 || boot[511] != 0xAA) return FALSE;
+    if (bytesAre(boot + 3, "NTFS    ")) {
+        fs->name = L"NTFS", fs->serialAt = 0x48, fs->labelAt = 0;
+    } else if (bytesAre(boot + 3, "EXFAT   ")) {
+        fs->name = L"exFAT", fs->serialAt = 0x64, fs->labelAt = 0;
+    } else if (bytesAre(boot + 0x52, "FAT32   ")) {
+        fs->name = L"FAT32", fs->serialAt = 0x43, fs->labelAt = 0x47;
+    } else if (bytesAre(boot + 0x36, "FAT1")) {
+        fs->name = L"FAT", fs->serialAt = 0x27, fs->labelAt = 0x2B;
+    } else {
+        return FALSE;
+    }
+    return TRUE;
+}
+
+/* Copies as much of a name as fits behind a record of `head` bytes; the status tells whether
+ * all of it did. */
+static NTSTATUS putName(PIRP irp, ULONG outLength, ULONG head, ULONG* lengthField,
+                        const WCHAR* name, ULONG bytes) {
+    const ULONG room = outLength > head ? outLength - head : 0;
+    const ULONG copied = min(room, bytes) & ~1u;
+    *lengthField = bytes;
+    RtlCopyMemory((UCHAR*)irp->AssociatedIrp.SystemBuffer + head, name, copied);
+    return finish(irp, copied == bytes ? STATUS_SUCCESS : STATUS_BUFFER_OVERFLOW, head + copied);
+}
+
+static NTSTATUS onVolumeInformation(PDEVICE_OBJECT device, PIRP irp) {
+    const PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    const ULONG outLength = stack->Parameters.QueryVolume.Length;
+    void* out = irp->AssociatedIrp.SystemBuffer;
+    UCHAR boot[SECTOR];
+    FileSystem fs;
+    count(R_VOLUME_INFO);
+    if (!((Extension*)device->DeviceExtension)->isVolume || g.volumeLength == 0 ||
+        !NT_SUCCESS(imageIo(FALSE, g.volumeStart, boot, SECTOR)) || !recognise(boot, &fs))
+        return finish(irp, STATUS_UNRECOGNIZED_VOLUME, 0);
+    switch (stack->Parameters.QueryVolume.FsInformationClass) {
+        case FileFsVolumeInformation: {
+            const ULONG head = FIELD_OFFSET(FILE_FS_VOLUME_INFORMATION, VolumeLabel);
+            FILE_FS_VOLUME_INFORMATION* info = out;
+            WCHAR label[11];
+            ULONG length = 0;
+            int i;
+            if (outLength < head) return finish(irp, STATUS_INFO_LENGTH_MISMATCH, 0);
+            RtlZeroMemory(info, head);
+            info->VolumeSerialNumber = le32(boot + fs.serialAt);
+            if (fs.labelAt != 0 && !bytesAre(boot + fs.labelAt, "NO NAME    ")) {
+                for (i = 0; i < 11; ++i) label[i] = boot[fs.labelAt + i];
+                for (length = 11; length > 0 && label[length - 1] == L' ';) --length;
+            }
+            return putName(irp, outLength, head, &info->VolumeLabelLength, label,
+                           length * sizeof(WCHAR));
+        }
+        case FileFsAttributeInformation: {
+            const ULONG head = FIELD_OFFSET(FILE_FS_ATTRIBUTE_INFORMATION, FileSystemName);
+            FILE_FS_ATTRIBUTE_INFORMATION* info = out;
+            if (outLength < head) return finish(irp, STATUS_INFO_LENGTH_MISMATCH, 0);
+            RtlZeroMemory(info, head);
+            info->FileSystemAttributes = FILE_CASE_PRESERVED_NAMES | FILE_UNICODE_ON_DISK;
+            info->MaximumComponentNameLength = 255;
+            return putName(irp, outLength, head, &info->FileSystemNameLength, fs.name,
+                           (ULONG)wcslen(fs.name) * sizeof(WCHAR));
+        }
+        default:
+            return finish(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+    }
+}
+
+static NTSTATUS onFlush(PDEVICE_OBJECT device, PIRP irp) {
+    (void)device;
+    count(R_FLUSH);
+    return finish(irp, STATUS_SUCCESS, 0);
 }
 
 static NTSTATUS onControl(PDEVICE_OBJECT device, PIRP irp) {
@@ -583,19 +691,14 @@ static void appendDecimal(WCHAR* out, ULONG value) {
 NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
     static WCHAR image[512];
     static WCHAR counts[512];
-    FILE_STANDARD_INFORMATION standard;
-    IO_STATUS_BLOCK io;
     NTSTATUS status = readParameters(registryPath, image, counts);
     if (!NT_SUCCESS(status)) return status;
     status = openFile(&g.image, image, FILE_OPEN);
     if (!NT_SUCCESS(status)) return status;
-    status =
-        ZwQueryInformationFile(g.image, &io, &standard, sizeof(standard), FileStandardInformation);
-    if (!NT_SUCCESS(status)) {
+    if (!readImageSize()) {
         ZwClose(g.image);
-        return status;
+        return STATUS_UNSUCCESSFUL;
     }
-    g.imageSize = standard.EndOfFile.QuadPart / SECTOR * SECTOR;
     if (counts[0] != 0 && !NT_SUCCESS(openFile(&g.counts, counts, FILE_OVERWRITE_IF)))
         g.counts = NULL;
     findVolume();
@@ -608,6 +711,8 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) 
     driver->MajorFunction[IRP_MJ_WRITE] = onReadWrite;
     driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = onControl;
     driver->MajorFunction[IRP_MJ_FILE_SYSTEM_CONTROL] = onControl;
+    driver->MajorFunction[IRP_MJ_FLUSH_BUFFERS] = onFlush;
+    driver->MajorFunction[IRP_MJ_QUERY_VOLUME_INFORMATION] = onVolumeInformation;
     driver->DriverUnload = onUnload;
 
     RtlCopyMemory(g.diskLinkName, L"\\DosDevices\\PhysicalDrive", 52);

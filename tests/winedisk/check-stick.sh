@@ -5,6 +5,12 @@ fail() { echo "check-stick: $*" >&2; exit 1; }
 # The number the driver counted for a request ("read", "layout-ex", ...).
 request_count() { awk -v name="$1" '$1 == name { print $2 }' "$2"; }
 
+# The requests counted since an earlier copy of the counts file, "name count" per line.
+requests_since() {  # <earlier copy> <counts file>
+  awk 'NR == FNR { before[$1] = $2; next }
+       $1 != "last-unknown-code" && $2 > before[$1] { print $1, $2 - before[$1] }' "$1" "$2"
+}
+
 check_stick() {  # <work folder> <image> <counts file>
   local work="$1" image="$2" counts="$3" grub="$1/stick/QEL/grub/i386-pc" before="$1/stick-before.img"
   local core_size expected

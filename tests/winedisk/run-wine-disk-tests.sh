@@ -5,9 +5,12 @@
 # The driver (qelwinedisk.sys) serves \\.\PHYSICALDRIVE9 and its first partition as \\.\E: from a
 # 64 MiB stick image whose FAT32 partition starts at 1 MiB; E:'s files are a folder. The driver
 # is started once; the test program runs against it, and the image is then checked with Linux
-# tools and the driver's request counts. Then the real QELDuzu.exe meets a stick whose partition
-# starts at sector 63, shows the repartition prompt, is answered Cancel and leaves the image as it
-# was.
+# tools and the driver's request counts. Then the real QELDuzu.exe, driven through its window:
+# on a stick whose partition starts at sector 63 it shows the repartition prompt, is answered
+# Cancel and leaves the image as it was; on a FAT32 stick from 1 MiB its extraction run with
+# "Auto install Bootloader" fills the stick (E:'s files a guestfish mount of the same partition),
+# which then boots in QEMU to Grub2's menu, Syslinux's menu and Clover's boot sector. Screenshots
+# and logs stay in <build>/wine-disk/.
 set -euo pipefail
 repo="$(cd "$(dirname "$0")/../.." && pwd)"
 build="$(realpath "${1:?usage: run-wine-disk-tests.sh <win64 build folder>}")"
@@ -51,6 +54,10 @@ cp "$driver" "$WINEPREFIX/drive_c/windows/system32/drivers/qelwinedisk.sys"
 reg_path() { printf '%s' "$1" | sed 's/\\/\\\\/g'; }
 {
   printf '%s\r\n' REGEDIT4 '' '[HKEY_LOCAL_MACHINE\Software\Wine\Drives]' '"e:"="floppy"' ''
+  # Screenshots: Wine's Tahoma has no Vietnamese letters; Liberation Sans has Arial's metrics.
+  printf '%s\r\n' '[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes]' \
+    '"Tahoma"="DejaVu Sans"' '"MS Shell Dlg"="DejaVu Sans"' '"MS Shell Dlg 2"="DejaVu Sans"' \
+    '"Arial"="Liberation Sans"' ''
   printf '%s\r\n' '[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\qelwinedisk]' \
     '"Type"=dword:00000001' '"Start"=dword:00000003' '"ErrorControl"=dword:00000001' \
     "\"ImagePath\"=\"$(reg_path '\SystemRoot\system32\drivers\qelwinedisk.sys')\"" \
@@ -63,11 +70,21 @@ reg_path() { printf '%s' "$1" | sed 's/\\/\\\\/g'; }
 # (a driver started on demand lives as long as its wineserver).
 wine_import_registry_and_restart "$work/setup.reg"
 trap '"$WINESERVER" -k 2>/dev/null || true' EXIT
-"$WINELOADER" net start qelwinedisk </dev/null >"$work/net-start.log" 2>&1 || {
-  cat "$work/net-start.log"
-  echo "the test disk driver did not start" >&2
-  exit 1
+start_driver() {
+  "$WINELOADER" net start qelwinedisk </dev/null >"$work/net-start.log" 2>&1 || {
+    cat "$work/net-start.log"
+    echo "the test disk driver did not start" >&2
+    exit 1
+  }
 }
+# A new wineserver, with the driver started again: after a run that leaves programs behind.
+restart_session() {
+  "$WINESERVER" -k 2>/dev/null || true
+  "$WINESERVER" -w
+  "$WINESERVER" -p
+  start_driver
+}
+start_driver
 [[ -s "$counts" ]] || { echo "the driver wrote no request counts" >&2; exit 1; }
 
 export QEL_TEST_DISK="\\\\.\\PHYSICALDRIVE$disk_number"
@@ -83,3 +100,5 @@ source "$(dirname "$0")/check-stick.sh"
 check_stick "$work" "$image" "$counts"
 source "$(dirname "$0")/prompt-cancel.sh"
 check_prompt_cancel "$work" "$image" "$counts"
+source "$(dirname "$0")/bootloader-run.sh"
+check_bootloader_run "$work" "$image" "$counts" "$build/embedded/RAZEvor.7z"
