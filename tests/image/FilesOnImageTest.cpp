@@ -1,6 +1,7 @@
 // Files written and read through the seam live in the volumes' real file systems.
 #include "ImageTestSupport.h"
 #include "disk/DeviceQueries.h"
+#include "disk/Records.h"
 
 namespace qel::image::test {
 namespace {
@@ -90,6 +91,23 @@ TEST_F(FilesOnImage, AttributesFollowTheWindowsRules) {
         machine.createFile(u"E:\\Nope\\x.txt", win::GENERIC_WRITE, 0, win::CREATE_ALWAYS, 0)
             .valid());
     EXPECT_EQ(machine.fileAttributes(u"E:\\a"), win::FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Files held back by the volume's store reach it before a raw read of the sectors behind them:
+// the FSInfo sector's free count drops by the file's clusters.
+TEST_F(FilesOnImage, ARawReadOfTheVolumeSeesTheFilesWrittenBeforeIt) {
+    ImageMachine machine(options());
+    const auto freeCount = [&] {
+        Handle volume =
+            machine.createFile(u"\\\\.\\E:", win::GENERIC_READ, 3, win::OPEN_EXISTING, 0);
+        Bytes sectors(1024);
+        std::uint32_t count = 0;
+        EXPECT_TRUE(machine.readFile(volume, sectors, count));
+        return records::readU32(sectors, 512 + 488);
+    };
+    const std::uint32_t before = freeCount();
+    writeWholeFile(machine, u"E:\\data.bin", Bytes(10 * 512, 7));
+    EXPECT_EQ(freeCount(), before - 10);
 }
 
 TEST_F(FilesOnImage, DriveCIsAHostFolderAndTheWorkFolderIsDeletedWhole) {

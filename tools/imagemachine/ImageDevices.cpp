@@ -101,7 +101,7 @@ Handle ImageMachine::createFile(const Text& path, std::uint32_t access, std::uin
 
 // Raw reads and writes go through whole sectors inside the device, as Windows demands.
 bool ImageMachine::rawAccess(OpenHandle& h, std::int64_t length, std::int64_t& base,
-                             std::int64_t& limit) {
+                             std::int64_t& limit, std::optional<ByteSpan> written) {
     if (h.kind == OpenHandle::Disk) {
         base = 0;
         limit = disk_.size();
@@ -114,7 +114,7 @@ bool ImageMachine::rawAccess(OpenHandle& h, std::int64_t length, std::int64_t& b
     if (h.position % kSectorSize != 0 || length % kSectorSize != 0)
         return fail(kInvalidParameter), false;
     if (h.position + length > limit) return fail(kInvalidParameter), false;
-    releaseStoresAt(base + h.position, length);
+    releaseStoresAt(base + h.position, length, written);
     return true;
 }
 
@@ -155,7 +155,7 @@ bool ImageMachine::writeFile(const Handle& handle, ByteSpan data, std::uint32_t&
         h.dirty = true;
     } else {
         std::int64_t base = 0, limit = 0;
-        if (!rawAccess(h, static_cast<std::int64_t>(data.size()), base, limit)) return false;
+        if (!rawAccess(h, static_cast<std::int64_t>(data.size()), base, limit, data)) return false;
         const std::int64_t first = h.position / kSectorSize;
         const std::string sectors =
             std::to_string(first) + "+" + std::to_string(data.size() / kSectorSize);

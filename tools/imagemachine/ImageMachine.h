@@ -213,10 +213,15 @@ private:
     void releaseStore(FileStore& store);
     void releaseStores();  // before child programs and partition changes
     // Before raw access to a byte range of the disk: the stores of the volumes it touches.
-    void releaseStoresAt(std::int64_t offset, std::int64_t length);
+    void releaseStoresAt(std::int64_t offset, std::int64_t length,
+                         std::optional<ByteSpan> written = std::nullopt);
+    bool keepsFileSystem(const ImageVolume& volume, std::int64_t offset, std::int64_t length,
+                         std::optional<ByteSpan> written);
     std::optional<Location> locate(const Text& path);
     Handle openDevice(const Text& name, std::uint32_t access);
-    bool rawAccess(OpenHandle& h, std::int64_t length, std::int64_t& base, std::int64_t& limit);
+    // written: what a raw write puts there; nullopt for a read.
+    bool rawAccess(OpenHandle& h, std::int64_t length, std::int64_t& base, std::int64_t& limit,
+                   std::optional<ByteSpan> written = std::nullopt);
     bool diskControl(OpenHandle& h, std::uint32_t code, ByteSpan input, MutableByteSpan output,
                      std::uint32_t& returned);
     bool volumeControl(OpenHandle& h, std::uint32_t code, MutableByteSpan output,

@@ -225,14 +225,29 @@ void ImageMachine::releaseStores() {
         if (slot.second) releaseStore(*slot.second);
 }
 
-void ImageMachine::releaseStoresAt(std::int64_t offset, std::int64_t length) {
+// A FAT store's changes never touch the volume's boot sector, so reading it, or writing one that
+// keeps the file system's parameters (as boot-code installers do), leaves the store as it is.
+bool ImageMachine::keepsFileSystem(const ImageVolume& volume, std::int64_t offset,
+                                   std::int64_t length, std::optional<ByteSpan> written) {
+    constexpr std::size_t kParametersEnd = 90;  // the BIOS parameter block of FAT12/16/32
+    if (offset != volume.partition.offset || length != kSectorSize) return false;
+    if (!written) return true;
+    std::array<std::uint8_t, kSectorSize> now{};
+    return disk_.read(offset, now) &&
+           std::equal(now.begin() + 11, now.begin() + kParametersEnd, written->begin() + 11);
+}
+
+void ImageMachine::releaseStoresAt(std::int64_t offset, std::int64_t length,
+                                   std::optional<ByteSpan> written) {
     for (auto& [guid, slot] : stores_) {
         if (!slot.second) continue;
         const ImageVolume* volume = volumeByGuid(guid);
         const bool apart =
             volume && (offset + length <= volume->partition.offset ||
                        offset >= volume->partition.offset + volume->partition.length);
-        if (!apart) releaseStore(*slot.second);
+        const bool fat = slot.first.rfind("FAT", 0) == 0;
+        if (apart || (volume && fat && keepsFileSystem(*volume, offset, length, written))) continue;
+        releaseStore(*slot.second);
     }
 }
 
