@@ -95,7 +95,10 @@ bool RepartitionRun::checkChoices() {
     std::int64_t firstPartitionOffset = 0;
     Text partitionStyle;
     GetDiskLayoutInfo(sys_, rawDiskPath(), firstPartitionOffset, partitionStyle);
-    if (partitionStyle != u"MBR") host_.setTicked(RunOption::Bootloader, false);
+    // A disk without a table, as a run cut off while writing it leaves the disk, gets an MBR
+    // table from this run like any other, and the boot code with it.
+    withoutTable_ = partitionStyle == u"RAW";
+    if (partitionStyle != u"MBR" && !withoutTable_) host_.setTicked(RunOption::Bootloader, false);
     return olderWindowsAllowsNtfs();
 }
 
@@ -192,7 +195,7 @@ void RepartitionRun::showStep(const Text& text) {
 
 bool RepartitionRun::prepareDisk() {
     volname_ = volumeOnDisk();
-    if (volname_.empty()) return supportError();
+    if (volname_.empty() && !withoutTable_) return supportError();
     releaseDriveLetters();
     disk_ = sys_.createFile(rawDiskPath(), win::GENERIC_READ | win::GENERIC_WRITE,
                             win::FILE_SHARE_READ | win::FILE_SHARE_WRITE, win::OPEN_EXISTING, 0);
@@ -200,6 +203,12 @@ bool RepartitionRun::prepareDisk() {
     if (!WriteNewPartitionTable(sys_, disk_, fat32Only_ ? 1 : 2, sectorsize_, disksize_,
                                 fat32size_))
         return supportError();
+    // A disk without a table has its volume from the new one on.
+    if (volname_.empty()) {
+        volname_ = volumeOnDisk();
+        if (volname_.empty()) return supportError();
+        releaseDriveLetters();
+    }
     if (ticked(w_.CheckBox3F2) && !cleanDisk()) return supportError();
     return true;
 }

@@ -94,6 +94,7 @@ private:
     std::int64_t disksize_ = 0;
     std::uint32_t sectorsize_ = 0;
     std::int64_t fat32size_ = 0;
+    bool withoutTable_ = false;  // the disk has no partition table (style "RAW")
     Text workBase_;
     bool workFolderMade_ = false;
     Text volname_;

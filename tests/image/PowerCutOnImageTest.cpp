@@ -101,6 +101,25 @@ TEST_F(PowerCutRun, ACutInsideTheExtractionLeavesTheFilesBeforeItWholeAndARerunR
     EXPECT_EQ(fsckFat(2048).exitCode, 0);
 }
 
+// The power goes as AutoPartition writes the new table: sector 0 is zeroed, no table follows.
+// The disk, now without any, is repartitioned by the next run, boot code included.
+TEST_F(PowerCutRun, AStickLeftWithoutATableIsRepartitionedWithItsBootCode) {
+    const auto cut = headless("--run autopartition --cut-at-write 1 --cut-keep-sectors 1");
+    ASSERT_EQ(cut.exitCode, 3) << cut.output;
+    EXPECT_NE(cut.output.find("during write 1 (disk disk:0+1)"), std::string::npos) << cut.output;
+    EXPECT_EQ(fileBytes(image, 0, 512), Bytes(512, 0));
+
+    const auto rerun = headless("--run autopartition");
+    EXPECT_EQ(rerun.exitCode, 0) << rerun.output;
+    EXPECT_NE(
+        ok("sfdisk -d " + image).find("start=        2048, size=      190732, type=c, bootable"),
+        std::string::npos);
+    const Bytes code = payloadFile("QEL/grub/i386-pc/boot.img");
+    const Bytes mbr = fileBytes(image, 0, 0x66);
+    EXPECT_TRUE(std::equal(mbr.begin(), mbr.end(), code.begin()));
+    EXPECT_EQ(fsckFat(2048).exitCode, 0);
+}
+
 }  // namespace
 }  // namespace qel::image::test
 
