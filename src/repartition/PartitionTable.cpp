@@ -82,9 +82,14 @@ bool WriteNewPartitionTable(Platform& sys, const Handle& handle, std::int32_t la
     // The sector size is the zero block's length and the divisor of the hidden sectors.
     if (sectorsize == 0) return false;
     if (!zeroFirstSector(sys, handle, sectorsize)) return false;
+    // Windows reads the empty table first and forgets the old partitions, so that none of them
+    // lends its number to a new one of the same place and size (as a run cut off after its
+    // temporary tables leaves one): the new partitions are numbered in table order, which the
+    // formatting steps rely on. A failure here leaves only the numbering as it was.
+    std::uint32_t returned = 0;
+    sys.deviceIoControl(handle, win::IOCTL_DISK_UPDATE_PROPERTIES, {}, {}, returned);
     const std::uint32_t signature = hexValue(RandomText(sys, 8, kRandomHex));
     const Bytes record = NewLayoutRecord(layout, sectorsize, disksize, fat32size, signature);
-    std::uint32_t returned = 0;
     if (!sys.deviceIoControl(handle, win::IOCTL_DISK_SET_DRIVE_LAYOUT, record, {}, returned))
         return false;
     return sys.deviceIoControl(handle, win::IOCTL_DISK_UPDATE_PROPERTIES, {}, {}, returned);

@@ -70,9 +70,10 @@ protected:
 TEST_F(NewPartitionTable, LayoutOneIsOneActiveFat32PartitionOverTheWholeDisk) {
     const std::int64_t D = addDisk(64 * MiB);
     ASSERT_TRUE(write(1, 512, D, 0));
-    EXPECT_EQ(machine.codes, (std::vector<std::uint32_t>{0x7C010, 0x70140}));
-    EXPECT_TRUE(machine.inputs[1].empty());
-    const Bytes& record = machine.inputs[0];
+    // The zeroed sector is read again before the new layout goes in.
+    EXPECT_EQ(machine.codes, (std::vector<std::uint32_t>{0x70140, 0x7C010, 0x70140}));
+    EXPECT_TRUE(machine.inputs[2].empty());
+    const Bytes& record = machine.inputs[1];
     ASSERT_EQ(record.size(), 136u);
     EXPECT_EQ(fake::le32(record, 0), 4u);
     EXPECT_EQ(entryOf(record, 0), (Entry{MiB, D - MiB, 2048, 1, 0x0C, 1, 1, 1}));
@@ -89,7 +90,7 @@ TEST_F(NewPartitionTable, OtherLayoutsPutTheActiveFat32PartitionInSlotTwoAtTheEn
          {std::pair{2, 160 * MiB}, std::pair{3, 160 * MiB}, std::pair{2, D - 161 * MiB}}) {
         machine.inputs.clear();
         ASSERT_TRUE(write(layout, 512, D, fat32size));
-        const Bytes& record = machine.inputs[0];
+        const Bytes& record = machine.inputs[1];
         const std::int64_t fatStart = D - fat32size;
         EXPECT_EQ(entryOf(record, 0), (Entry{MiB, fatStart - MiB, 2048, 1, 0x07, 0, 1, 1}));
         EXPECT_EQ(entryOf(record, 1),
@@ -98,14 +99,14 @@ TEST_F(NewPartitionTable, OtherLayoutsPutTheActiveFat32PartitionInSlotTwoAtTheEn
         EXPECT_EQ(entryOf(record, 2), kEmpty);
         EXPECT_EQ(entryOf(record, 3), kEmpty);
     }
-    EXPECT_EQ(entryOf(machine.inputs[0], 0).length, 160 * MiB);  // the largest FAT32 size
+    EXPECT_EQ(entryOf(machine.inputs[1], 0).length, 160 * MiB);  // the largest FAT32 size
 }
 
 TEST_F(NewPartitionTable, FourKiBSectorsZeroAWholeSectorAndCountHiddenSectorsInThem) {
     const std::int64_t D = addDisk(256 * MiB, 4096);
     ASSERT_TRUE(write(2, 4096, D, 160 * MiB));
-    EXPECT_EQ(entryOf(machine.inputs[0], 0).hidden, 256u);
-    EXPECT_EQ(entryOf(machine.inputs[0], 1).hidden,
+    EXPECT_EQ(entryOf(machine.inputs[1], 0).hidden, 256u);
+    EXPECT_EQ(entryOf(machine.inputs[1], 1).hidden,
               static_cast<std::uint32_t>((D - 160 * MiB) / 4096));
     EXPECT_TRUE(
         std::all_of(sector0().begin() + 512, sector0().begin() + 4096, [](auto b) { return !b; }));
@@ -128,12 +129,13 @@ TEST_F(NewPartitionTable, FailuresStopAtTheStepThatFailed) {
     disk.failSeeks = false;
     disk.failSetLayout = true;
     EXPECT_FALSE(write(1, 512, D, 0));
-    EXPECT_EQ(machine.codes, std::vector<std::uint32_t>{0x7C010});  // no update after a refusal
-    EXPECT_EQ(sector0()[510], 0);                                   // sector 0 stays zeroed
+    // No update after a refusal.
+    EXPECT_EQ(machine.codes, (std::vector<std::uint32_t>{0x70140, 0x7C010}));
+    EXPECT_EQ(sector0()[510], 0);  // sector 0 stays zeroed
     disk.failSetLayout = false;
     disk.failUpdateProperties = true;
     EXPECT_FALSE(write(1, 512, D, 0));
-    EXPECT_EQ(machine.codes.size(), 3u);
+    EXPECT_EQ(machine.codes.size(), 5u);  // the two of the refusal and three more
     EXPECT_EQ(machine.openHandles(), 0);
 }
 

@@ -143,10 +143,12 @@ public:
     std::vector<ChildRun> runs;
 
 private:
+    char letterA_ = 0;
     void relist(FakeMachine& m) {
-        char letter = 0;
+        // The mount manager gives a volume that comes back its letter again.
         for (const auto& v : m.volumes())
-            if (v.guid == kVolumeA) letter = v.letter;
+            if (v.guid == kVolumeA) letterA_ = v.letter;
+        const char letter = letterA_;
         std::erase_if(m.volumes(), [](const FakeVolume& v) { return v.disk == kDisk; });
         const Bytes& bytes = m.disk(kDisk).bytes;
         for (std::size_t at = 446; at < 510; at += 16) {

@@ -76,7 +76,7 @@ TEST(RepartitionRunHandOver, WithoutADriveLetterTheStepsThatNeedOneAreLeftOut) {
         Bench b;
         if (mountFails) {  // Windows gave the new volume a letter of its own meanwhile
             b.afterLayoutChange = [](FakeMachine& m, int) {
-                m.volumeByGuid(kVolumeA)->letter = 'G';
+                if (auto* volume = m.volumeByGuid(kVolumeA)) volume->letter = 'G';
             };
         } else {
             for (char letter = 'D'; letter <= 'Z'; ++letter)

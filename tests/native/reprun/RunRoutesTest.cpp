@@ -246,7 +246,7 @@ INSTANTIATE_TEST_SUITE_P(
         Failure{"SectorZeroUnreadable", false,
                 [](Bench& b) { b.machine.disk(kDisk).failReads = true; },
                 &TextTable::llerror, {2048, 1}, 0},
-        Failure{"FirstRewriteFails", false, [](Bench& b) { failWritesAtChange(b, 1); },
+        Failure{"FirstRewriteFails", false, [](Bench& b) { failWritesAtChange(b, 2); },
                 &TextTable::llerror, {2048, 1}, 0},
         Failure{"Fat32DiskpartFails", false, [](Bench& b) { b.diskpart.exitCode = 1; },
                 &TextTable::llerror, {1}, 0},
@@ -259,19 +259,19 @@ INSTANTIATE_TEST_SUITE_P(
         Failure{"EfipartCannotBeWritten", false,
                 [](Bench& b) { b.machine.failWritesUnder(kRootA + u"\\EFI\\BOOT"); },
                 nullptr, {1}, 1},
-        Failure{"SecondRewriteFails", false, [](Bench& b) { failWritesAtChange(b, 2); },
+        Failure{"SecondRewriteFails", false, [](Bench& b) { failWritesAtChange(b, 3); },
                 &TextTable::llerror, {1}, 1},
         Failure{"NtfsDiskpartFails", false,
                 [](Bench& b) {
                     b.afterLayoutChange = [&b](FakeMachine&, int change) {
-                        if (change == 3) b.diskpart.exitCode = 1;
+                        if (change == 4) b.diskpart.exitCode = 1;
                     };
                 },
                 &TextTable::llerror, {2048}, 1},
         Failure{"NtfsFormatFails", false,
                 [](Bench& b) { onBuild15062(b); b.formatNtfs.exitCode = 1; },
                 &TextTable::lformaterror, {2048}, 1},
-        Failure{"FullTableNotRestored", false, [](Bench& b) { failWritesAtChange(b, 3); },
+        Failure{"FullTableNotRestored", false, [](Bench& b) { failWritesAtChange(b, 4); },
                 &TextTable::llerror, {2048}, 2}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
