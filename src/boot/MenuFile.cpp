@@ -58,12 +58,71 @@ void appendBlock(Platform& sys, const MenuFile& file, const std::vector<Text>& b
         throw IoError(u"Error writing file \"" + file.path + u"\".");
 }
 
+Text joinLines(const std::vector<Text>& lines) {
+    Text text;
+    for (const auto& line : lines) text += line + Text(kLineEnd);
+    return text;
+}
+
+Bytes byteOrderMark(MenuEncoding encoding) {
+    switch (encoding) {
+        case MenuEncoding::Utf8:
+            return {0xEF, 0xBB, 0xBF};
+        case MenuEncoding::Utf16Le:
+            return {0xFF, 0xFE};
+        case MenuEncoding::Utf16Be:
+            return {0xFE, 0xFF};
+        case MenuEncoding::Ansi:
+            break;
+    }
+    return {};
+}
+
+// The text without what an append of the block, cut off by a power loss, left at its end: room
+// the file system gave the file whose content never arrived, which reads as NUL characters, and
+// before it the block's first lines, the last perhaps in part. Without that room the block's
+// start is taken as it stands, as a block edited by hand.
+template <typename MakeBlock>
+Text withoutTornAppend(const Text& text, MakeBlock makeBlock) {
+    Text kept = text;
+    while (!kept.empty() && kept.back() == u'\0') kept.pop_back();
+    if (kept.size() == text.size()) return kept;
+    const Text marker = makeBlock(std::vector<Text>{}).front();
+    const auto at = kept.rfind(marker);
+    if (at == Text::npos || (at > 0 && kept[at - 1] != u'\n' && kept[at - 1] != u'\r')) return kept;
+    const Text before = kept.substr(0, at);
+    const Text block = joinLines(makeBlock(splitLines(before)));
+    const TextView tail = TextView(kept).substr(at);
+    return tail.size() < block.size() && block.starts_with(tail) ? before : kept;
+}
+
+// Writes the file again with its kept text and the block.
+void rewriteWithBlock(Platform& sys, const MenuFile& file, const std::vector<Text>& block) {
+    Text text = file.content.text;
+    if (endsInsideLine(text)) text += kLineEnd;
+    Bytes bytes = byteOrderMark(file.content.encoding);
+    const Bytes encoded = encodeMenuText(sys, text + joinLines(block), file.content.encoding);
+    bytes.insert(bytes.end(), encoded.begin(), encoded.end());
+    writeWholeFile(sys, file.path, bytes);
+}
+
 // Adds a block opened by its first line, the marker, unless the file already holds the marker.
+// A file whose end a cut-off append left torn is written again without it.
 template <typename MakeBlock>
 bool addMenuBlock(Platform& sys, const Text& root, MakeBlock makeBlock) {
-    const MenuFile file = readMenuFile(sys, root);
+    MenuFile file = readMenuFile(sys, root);
+    const Text kept = withoutTornAppend(file.content.text, makeBlock);
+    const bool torn = kept.size() != file.content.text.size();
+    if (torn) {
+        file.content.text = kept;
+        file.lines = splitLines(kept);
+    }
     const std::vector<Text> block = makeBlock(file.lines);
-    if (!containsLine(file, block.front())) appendBlock(sys, file, block);
+    const bool present = containsLine(file, block.front());
+    if (torn)
+        rewriteWithBlock(sys, file, present ? std::vector<Text>{} : block);
+    else if (!present)
+        appendBlock(sys, file, block);
     return true;
 }
 

@@ -134,6 +134,18 @@ TEST_F(MenuFileTest, TheOpeningMarkerAloneDecidesThatTheBlockIsPresent) {
     EXPECT_EQ(syslinuxAddition(kCloverBlock), syslinuxBlockWithKey('s'));
 }
 
+// What an append cut off by a power loss leaves at the end: room the file got whose content never
+// came (NUL bytes), perhaps behind the block's first lines. The next run writes the block whole.
+TEST_F(MenuFileTest, AnAppendCutOffByAPowerLossIsReplacedByTheWholeBlock) {
+    const std::string block = syslinuxBlockWithKey('s');
+    const std::string nuls(40, '\0');
+    for (const std::string& torn : {nuls, block.substr(0, 60) + nuls, block + nuls}) {
+        fm.putFile(kMenu, kCloverBlock + torn);
+        EXPECT_TRUE(AddSyslinuxMenuEntry(fm, u"E:"));
+        EXPECT_EQ(fm.fileText(kMenu), kCloverBlock + block);
+    }
+}
+
 TEST_F(MenuFileTest, ALastLineWithoutLineBreakIsEndedBeforeTheBlock) {
     const std::string last = "menuentry \"A\" --hotkey=s {";
     EXPECT_EQ(syslinuxAddition(last), "\r\n" + syslinuxBlockWithKey('1'));
