@@ -6,12 +6,13 @@
 //                [--payload FILE] [--resource NAME=FILE]... [--answer CAPTION]...
 //                [--default-answer CAPTION] [--host-folder DIR] [--fat32format PROGRAM]
 //                [--windows-build N] [--32-bit-windows]
-//                [--list-writes FILE] [--cut-at-write N [--cut-keep-sectors K]]
+//                [--list-writes FILE]
+//                [--cut-at-write N [--cut-keep-sectors K | --cut-drop-sectors K]]
 //
 // --list-writes numbers every write that reaches the image and lists it in the file, one line
 // each: number, kind, target and bytes, separated by tabs. --cut-at-write cuts the power during
-// write N: only the first K sectors it changes (in address order, 0 by default) reach the image,
-// and nothing after them.
+// write N: only the first K sectors it changes (in address order, 0 by default), or all but the
+// last K, reach the image, and nothing after them.
 //
 // The image may be a block device (a stick's whole disk, /dev/sdX); one that the running system
 // uses (mounted, swap, the root file system, device mapper or RAID) is refused before anything is
@@ -55,7 +56,8 @@ void printUsage(std::ostream& out) {
            "       [--clean-disk] [--english] [--payload FILE] [--resource NAME=FILE]...\n"
            "       [--answer CAPTION]... [--default-answer CAPTION] [--host-folder DIR]\n"
            "       [--fat32format PROGRAM] [--windows-build N] [--32-bit-windows]\n"
-           "       [--list-writes FILE] [--cut-at-write N [--cut-keep-sectors K]]\n"
+           "       [--list-writes FILE]\n"
+           "       [--cut-at-write N [--cut-keep-sectors K | --cut-drop-sectors K]]\n"
            "Runs the program's extraction (\"OK\") or AutoPartition run on a disk image file or\n"
            "on a stick's whole block device, which must not be mounted or in use by the system.\n";
 }
@@ -116,14 +118,17 @@ bool parse(int argc, char** argv, Request& request, std::string& problem) {
             request.machine.version.build = static_cast<std::uint32_t>(std::stoul(value()));
         } else if (arg == "--list-writes") {
             request.writeListing = value();
-        } else if (arg == "--cut-at-write" || arg == "--cut-keep-sectors") {
+        } else if (arg == "--cut-at-write" || arg == "--cut-keep-sectors" ||
+                   arg == "--cut-drop-sectors") {
             const std::string number = value();
             const bool digits = !number.empty() && number.size() < 16 &&
                                 number.find_first_not_of("0123456789") == std::string::npos;
             if (!digits) problem = arg + " wants a number";
             auto& cut = request.machine.powerCut;
-            (arg == "--cut-at-write" ? cut.cutAt : cut.keepSectors) =
-                digits ? std::stoll(number) : 0;
+            auto& field = arg == "--cut-at-write"       ? cut.cutAt
+                          : arg == "--cut-keep-sectors" ? cut.keepSectors
+                                                        : cut.dropSectors;
+            field = digits ? std::stoll(number) : 0;
         } else if (arg == "--32-bit-windows") {
             request.machine.wow64 = false;
         } else {

@@ -98,21 +98,33 @@ std::pair<std::int64_t, std::int64_t> PowerCut::cutWrite(std::int64_t offset, st
     if (!before.ok()) return {0, 0};
     operation();
     flush_();
-    std::int64_t changed = 0;
+    std::vector<std::int64_t> changed;  // positions in the region
     Bytes now(static_cast<std::size_t>(kChunk)), old(static_cast<std::size_t>(kChunk));
     for (std::int64_t at = 0; at < length; at += kChunk) {
         const auto size = static_cast<std::size_t>(std::min(kChunk, length - at));
         if (!disk_.read(offset + at, MutableByteSpan(now).first(size)) ||
             !before.chunk(at, MutableByteSpan(old).first(size)))
             continue;
-        for (std::size_t s = 0; s < size; s += kSectorSize) {
-            const std::size_t n = std::min<std::size_t>(kSectorSize, size - s);
-            if (std::memcmp(now.data() + s, old.data() + s, n) == 0) continue;
-            if (changed++ < options_.keepSectors) continue;
-            disk_.write(offset + at + static_cast<std::int64_t>(s), ByteSpan(old).subspan(s, n));
-        }
+        for (std::size_t s = 0; s < size; s += kSectorSize)
+            if (std::memcmp(now.data() + s, old.data() + s,
+                            std::min<std::size_t>(kSectorSize, size - s)) != 0)
+                changed.push_back(at + static_cast<std::int64_t>(s));
     }
-    return {std::min(changed, options_.keepSectors), changed};
+    const auto total = static_cast<std::int64_t>(changed.size());
+    const std::int64_t kept = std::clamp<std::int64_t>(
+        options_.dropSectors > 0 ? total - options_.dropSectors : options_.keepSectors, 0, total);
+    // What the write changed after the kept sectors goes back to what it was.
+    std::int64_t loaded = -1;
+    for (auto i = static_cast<std::size_t>(kept); i < changed.size(); ++i) {
+        const std::int64_t at = changed[i] / kChunk * kChunk;
+        const auto size = static_cast<std::size_t>(std::min(kChunk, length - at));
+        if (at != loaded && !before.chunk(at, MutableByteSpan(old).first(size))) continue;
+        loaded = at;
+        const auto s = static_cast<std::size_t>(changed[i] - at);
+        disk_.write(offset + changed[i],
+                    ByteSpan(old).subspan(s, std::min<std::size_t>(kSectorSize, size - s)));
+    }
+    return {kept, total};
 }
 
 // ---- file stores -----------------------------------------------------------------------------

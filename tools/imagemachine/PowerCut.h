@@ -5,10 +5,10 @@
 // installer run by a child is one write.
 //
 // A run can be cut at write N: writes 1 to N-1 reach the image whole; of write N only the first
-// K of the sectors it changes reach it, in address order; then the power is off and nothing more
-// reaches the image. Taking the changed sectors in address order leaves a FAT volume as a lost
-// write does: a cluster chain allocated without its directory entry, or an entry that gives the
-// new size while the content behind it is still the old one.
+// K of the sectors it changes reach it (or all but the last K), in address order; then the power
+// is off and nothing more reaches the image. Taking the changed sectors in address order leaves a
+// FAT volume as a lost write does: a cluster chain allocated without its directory entry, or an
+// entry that gives the new size while the content behind it is still the old one.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +26,7 @@ namespace qel::image {
 struct PowerCutOptions {
     std::int64_t cutAt = 0;           // the write during which the power goes; 0: never
     std::int64_t keepSectors = 0;     // how many of that write's changed sectors reach the image
+    std::int64_t dropSectors = 0;     // if not 0: all of its changed sectors but this many do
     std::ostream* listing = nullptr;  // one line per write: number, kind, target, bytes
 };
 
