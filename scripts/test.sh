@@ -18,7 +18,9 @@
 #   wine-disk     the Windows layer's disk requests under Wine against a test disk driver serving
 #                 a stick image; the image checked with Linux tools afterwards; the real program
 #                 on a stick partitioned from sector 63, its prompt cancelled; its extraction run
-#                 with the bootloader option, the stick then booted in QEMU
+#                 with "Format to FAT32" up to Wine's failing dismount; AutoPartition up to its
+#                 volume search; its extraction run with the bootloader option, the stick then
+#                 booted in QEMU
 #   fuzz          the fuzz targets for a bounded time, when the project has any
 # With suite names as arguments (scripts/test.sh wine gui-smoke), only those suites run.
 set -uo pipefail

@@ -107,7 +107,7 @@ check_bootloader_run() {  # <work folder> <image> <counts file> <payload>
   "$WINELOADER" "$build/gui-probe.exe" --values "$title" 2>/dev/null | tr -d '\r' >"$work/bootloader-values.txt"
   grep -q '^ComboBox "E:\\ - .* - FAT32 - QELSTICK"$' "$work/bootloader-values.txt" ||
     fail "E: is not offered as the FAT32 stick: $(cat "$work/bootloader-values.txt")"
-  import -window root "$work/bootloader-main.png" 2>/dev/null
+  import -window root "$work/bootloader-main.png" 2>/dev/null && echo "screenshot: $work/bootloader-main.png"
   click_control "$title" OK || fail "no \"OK\" to click"
   hand_raw_volume_to_loop_device "$image" "$counts" 2 "$program_pid" >"$work/loop-device.txt" &
   local hand_over=$!

@@ -12,6 +12,19 @@ click_control() {  # <window title> <control caption>
   xdotool mousemove --sync "$x" "$y" click 1
 }
 
+# Clicks "OK" on a warning that must name <text>, after photographing it.
+answer_warning() {  # <text it must hold> <file name without extension>
+  "$WINELOADER" "$build/inspect.exe" "Cảnh báo" 30 2>/dev/null | tr -d '\r' >"$2.txt" ||
+    fail "no warning holding \"$1\" appeared"
+  grep -qF "$1" "$2.txt" || fail "the warning does not hold \"$1\": $(cat "$2.txt")"
+  import -window root "$2.png" 2>/dev/null && echo "screenshot: $2.png"
+  click_control "Cảnh báo" OK || fail "no \"OK\" on the warning"
+  local waited=0
+  while "$WINELOADER" "$build/gui-probe.exe" "Cảnh báo" OK 1 >/dev/null 2>&1; do
+    ((++waited < 20)) || fail "the warning stayed after OK"
+  done
+}
+
 check_prompt_cancel() {  # <work folder> <image> <counts file>
   local work="$1" image="$2" counts="$3" title="QEL Ruru Zudererod" warning="Cảnh báo"
   local writes_before
@@ -34,7 +47,7 @@ check_prompt_cancel() {  # <work folder> <image> <counts file>
   "$WINELOADER" "$build/inspect.exe" "$warning" 30 2>/dev/null | tr -d '\r' >"$work/prompt.txt" ||
     fail "no repartition prompt appeared"
   grep -q '123 sector' "$work/prompt.txt" || fail "the prompt is not the repartition one: $(cat "$work/prompt.txt")"
-  import -window root "$work/prompt-screen.png" 2>/dev/null || true
+  import -window root "$work/prompt-screen.png" 2>/dev/null && echo "screenshot: $work/prompt-screen.png"
   click_control "$warning" "Hủy bỏ" || fail "no Cancel on the prompt"
   local waited=0
   while "$WINELOADER" "$build/gui-probe.exe" "$warning" "Hủy bỏ" 1 >/dev/null 2>&1; do

@@ -5,12 +5,16 @@
 # The driver (qelwinedisk.sys) serves \\.\PHYSICALDRIVE9 and its first partition as \\.\E: from a
 # 64 MiB stick image whose FAT32 partition starts at 1 MiB; E:'s files are a folder. The driver
 # is started once; the test program runs against it, and the image is then checked with Linux
-# tools and the driver's request counts. Then the real QELDuzu.exe, driven through its window:
-# on a stick whose partition starts at sector 63 it shows the repartition prompt, is answered
-# Cancel and leaves the image as it was; on a FAT32 stick from 1 MiB its extraction run with
-# "Auto install Bootloader" fills the stick (E:'s files a guestfish mount of the same partition),
-# which then boots in QEMU to Grub2's menu, Syslinux's menu and Clover's boot sector. Screenshots
-# and logs stay in <build>/wine-disk/.
+# tools and the driver's request counts. Then the real QELDuzu.exe, driven through its windows:
+# - on a stick whose partition starts at sector 63 it shows the repartition prompt, is answered
+#   Cancel and leaves the image as it was (prompt-cancel.sh);
+# - on a 33 GiB stick its "Format to FAT32" run formats the volume through the driver with the
+#   carried fat32format.exe, which Wine stops at the dismount (format-run.sh);
+# - AutoPartition lists the driver's disk and stops at the volume search (autopartition-run.sh);
+# - on a FAT32 stick from 1 MiB its extraction run with "Auto install Bootloader" fills the stick,
+#   which then boots in QEMU to Grub2's menu, Syslinux's menu and Clover's boot sector
+#   (bootloader-run.sh).
+# Screenshots and logs stay in <build>/wine-disk/.
 set -euo pipefail
 repo="$(cd "$(dirname "$0")/../.." && pwd)"
 build="$(realpath "${1:?usage: run-wine-disk-tests.sh <win64 build folder>}")"
@@ -63,7 +67,12 @@ reg_path() { printf '%s' "$1" | sed 's/\\/\\\\/g'; }
     "\"ImagePath\"=\"$(reg_path '\SystemRoot\system32\drivers\qelwinedisk.sys')\"" \
     "\"Image\"=\"$(reg_path "\\??\\unix\\$image")\"" \
     "\"Counts\"=\"$(reg_path "\\??\\unix\\$counts")\"" \
-    "\"DiskNumber\"=dword:$(printf '%08x' "$disk_number")"
+    "\"DiskNumber\"=dword:$(printf '%08x' "$disk_number")" ''
+  # The disk driver's enumeration lists the driver's disk, so that AutoPartition offers it.
+  printf '%s\r\n' '[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\disk\Enum]' \
+    '"Count"=dword:00000001' "\"$disk_number\"=\"USBSTOR\\\\Disk&Ven_QEL&Prod_Stick\\\\0001\"" '' \
+    '[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Enum\USBSTOR\Disk&Ven_QEL&Prod_Stick\0001]' \
+    '"FriendlyName"="QEL Stick USB Device"'
 } >"$work/setup.reg"
 
 # The drive types are read when the prefix's wineserver starts: one of its own, kept for the run
@@ -76,13 +85,6 @@ start_driver() {
     echo "the test disk driver did not start" >&2
     exit 1
   }
-}
-# A new wineserver, with the driver started again: after a run that leaves programs behind.
-restart_session() {
-  "$WINESERVER" -k 2>/dev/null || true
-  "$WINESERVER" -w
-  "$WINESERVER" -p
-  start_driver
 }
 start_driver
 [[ -s "$counts" ]] || { echo "the driver wrote no request counts" >&2; exit 1; }
@@ -100,5 +102,10 @@ source "$(dirname "$0")/check-stick.sh"
 check_stick "$work" "$image" "$counts"
 source "$(dirname "$0")/prompt-cancel.sh"
 check_prompt_cancel "$work" "$image" "$counts"
+source "$(dirname "$0")/format-run.sh"
+check_format_run "$work" "$image" "$counts"
+source "$(dirname "$0")/autopartition-run.sh"
+check_autopartition_run "$work" "$image" "$counts"
+# Last: it ends the Wine session (the companion application it starts holds E:).
 source "$(dirname "$0")/bootloader-run.sh"
 check_bootloader_run "$work" "$image" "$counts" "$build/embedded/RAZEvor.7z"

@@ -79,10 +79,10 @@ public:
         return static_cast<std::uint64_t>(size.QuadPart);
     }
 
+    // Every write carries its position in an OVERLAPPED, like pwrite: a disk driver's handle
+    // need not keep a file pointer (Wine's have none), and for a synchronous handle both ways
+    // are the same on Windows.
     bool writeAt(std::uint64_t offset, std::span<const std::uint8_t> data) override {
-        LARGE_INTEGER position{};
-        position.QuadPart = static_cast<LONGLONG>(offset);
-        if (!remember(SetFilePointerEx(handle_, position, nullptr, FILE_BEGIN))) return false;
         if (!staging_.valid()) {
             lastError_ = ERROR_NOT_ENOUGH_MEMORY;
             return false;
@@ -91,14 +91,17 @@ public:
             const DWORD length =
                 static_cast<DWORD>(std::min<std::size_t>(data.size(), kLargestWrite));
             std::memcpy(staging_.data(), data.data(), length);
+            OVERLAPPED at{};
+            at.Offset = static_cast<DWORD>(offset);
+            at.OffsetHigh = static_cast<DWORD>(offset >> 32);
             DWORD written = 0;
-            if (!remember(WriteFile(handle_, staging_.data(), length, &written, nullptr)))
-                return false;
+            if (!remember(WriteFile(handle_, staging_.data(), length, &written, &at))) return false;
             if (written != length) {
                 lastError_ = ERROR_WRITE_FAULT;
                 return false;
             }
             data = data.subspan(written);
+            offset += written;
         }
         return true;
     }
