@@ -13,6 +13,8 @@
 #                 Cancel in its progress window, a wrong password
 #   boot          sticks made by the program's own runs on disk images, booted in QEMU (BIOS)
 #   boot-uefi     the same sticks booted under UEFI, Secure Boot off and on
+#   power-cut     the program's own runs on disk images cut at chosen writes (power lost), then
+#                 run again: nothing outside the target changes, the drive recovers and boots
 #   syslinux      the Windows Syslinux installers: built right, and run by the bootloader stage
 #                 under Wine on a FAT32 volume (guestmount), which then boots in QEMU
 #   wine-disk     the Windows layer's disk requests under Wine against a test disk driver serving
@@ -102,6 +104,9 @@ suite_boot() {
 suite_boot_uefi() {
   tests/boot/run-uefi-tests.sh build-native build-win32/embedded/RAZEvor.7z
 }
+suite_power_cut() {
+  tests/powercut/run-power-cut-tests.sh build-native build-win32/embedded/RAZEvor.7z
+}
 
 # The x86_64 payload's installer under Wine, and qel-headless's Linux installer for comparison.
 suite_syslinux() {
@@ -137,6 +142,7 @@ optional_suite gui-windows suite_gui_windows tests/smoke/gui-windows.sh
 optional_suite sevenzip suite_sevenzip tests/smoke/sevenzip-windows.sh
 optional_suite boot suite_boot tests/boot/run-boot-tests.sh
 optional_suite boot-uefi suite_boot_uefi tests/boot/run-uefi-tests.sh
+optional_suite power-cut suite_power_cut tests/powercut/run-power-cut-tests.sh
 optional_suite syslinux suite_syslinux tests/syslinux/run-syslinux-tests.sh
 optional_suite wine-disk suite_wine_disk tests/winedisk/run-wine-disk-tests.sh
 optional_suite fuzz suite_fuzz tests/fuzz/run.sh

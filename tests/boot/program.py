@@ -46,6 +46,11 @@ class Program:
         ending = "\n".join(output.splitlines()[-12:])
         return output, code, f"(the run's end; all of it in {log_path}):\n{ending}"
 
+    def run(self, stick, options):
+        """A run with the given options: its output and exit code."""
+        output, code, _ = self._run(stick, options)
+        return output, code
+
     def extract(self, stick, bootloader=True):
         """The extraction run on the stick's first volume, which must end by starting the
         companion application."""

@@ -8,7 +8,6 @@ area, files on FAT volumes (mtools) and on NTFS volumes (ntfs-3g's ntfscat), the
 
 import os
 import re
-import shutil
 import subprocess
 import tempfile
 
@@ -90,7 +89,8 @@ class Stick:
         return stick
 
     def copy(self, path):
-        shutil.copyfile(self.path, path)
+        """A copy that stays as sparse as the image."""
+        run(["cp", "--sparse=always", self.path, path])
         return Stick(path)
 
     def format_fat32(self, partition, label):
