@@ -36,7 +36,8 @@ protected:
             return std::nullopt;
         };
     }
-    // A device folder under dev/block; a partition has its "partition" and "dev" files.
+    // A device folder under dev/block; a partition has its "partition" and "dev" files and a
+    // link dev/block/<its numbers> to its folder in the disk's.
     void device(const std::string& at, const std::optional<std::string>& partitionNumbers) {
         const fs::path folder = fs::path(sysfs.path()) / "dev/block" / at;
         fs::create_directories(folder / "holders");
@@ -44,6 +45,8 @@ protected:
         if (partitionNumbers) {
             std::ofstream(folder / "partition") << "1\n";
             std::ofstream(folder / "dev") << *partitionNumbers << "\n";
+            fs::create_directory_symlink(folder,
+                                         folder.parent_path().parent_path() / *partitionNumbers);
         }
     }
     std::string verdict() { return blockDeviceInUse(kStick, system).value_or("free"); }
@@ -51,6 +54,8 @@ protected:
 
 TEST_F(BlockDeviceTest, AStickIsRefusedWhileAnyPartOfItIsInUse) {
     EXPECT_EQ(verdict(), "free");
+    EXPECT_EQ(blockDeviceInUse(makedev(8, 17), system),
+              "it is a partition; name the whole disk it belongs to");
 
     const auto base = system;
     system.mountInfo += "36 22 8:18 / /media/user/MY\\040STICK rw - vfat /dev/sdb2 rw\n";

@@ -153,6 +153,9 @@ SystemTables SystemTables::current() {
 }
 
 std::optional<std::string> blockDeviceInUse(dev_t device, const SystemTables& system) {
+    std::error_code error;
+    if (fs::exists(fs::path(system.sysfs) / "dev/block" / numbers(device) / "partition", error))
+        return "it is a partition; name the whole disk it belongs to";
     const Family family = familyOf(device, system.sysfs);
     if (builtOn(system.rootDevice, family, system.sysfs))
         return "it holds the running system's root file system";

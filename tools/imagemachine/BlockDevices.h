@@ -1,5 +1,5 @@
-// Whether a block device may be written as a stick: not when the running system, a swap area, a
-// mount or a device mapper / RAID set uses it or one of its partitions. The system's tables come
+// Whether a block device may be written as a stick: a whole disk, and not when the running
+// system, a swap area, a mount or a device mapper / RAID set uses it or one of its partitions. The system's tables come
 // from /proc and /sys; tests hand in their own.
 #pragma once
 
