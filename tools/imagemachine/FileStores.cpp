@@ -354,15 +354,17 @@ bool FatStore::importTree(const std::string& hostFolder, bool forgetTree) {
     return ok;
 }
 
-// The files staged under their paths in a scratch folder, then copied in with one mcopy call.
-bool FatStore::copyIn(
-    const std::vector<std::pair<std::string, std::shared_ptr<const Bytes>>>& files) {
+// The new folders and files staged under their paths in a scratch folder, then copied in with
+// one mcopy call, which makes the folders as mmd would.
+bool FatStore::copyIn(const Changes& changes) {
     std::uint64_t bytes = 0;
-    for (const auto& file : files) bytes += file.second->size();
+    for (const auto& file : changes.newFiles) bytes += file.second->size();
     TemporaryFolder staged("qel-fat-", 2 * bytes + (1 << 20));
-    for (const auto& [path, content] : files) {
+    std::error_code error;
+    for (const auto& folder : changes.newFolders)
+        fs::create_directories(fs::path(staged.path()) / folder, error);
+    for (const auto& [path, content] : changes.newFiles) {
         const fs::path at = fs::path(staged.path()) / path;
-        std::error_code error;
         fs::create_directories(at.parent_path(), error);
         if (!writeHostFile(at.string(), *content)) return false;
     }
@@ -384,8 +386,8 @@ void FatStore::release() {
     forget();
 }
 
-// Removals first (whole folders, then files), then new folders parents first, then every new
-// file in one recursive copy of a staged tree, then the attributes, one call per value.
+// Removals first (whole folders, then files), then every new folder and file in one recursive
+// copy of a staged tree, then the attributes, one call per value.
 bool FatStore::apply(const Changes& changes) {
     bool ok = true;
     const auto each = [&](const std::string& tool, std::vector<std::string> arguments,
@@ -396,8 +398,7 @@ bool FatStore::apply(const Changes& changes) {
     };
     each("mdeltree", {}, changes.removedFolders);
     each("mdel", {}, changes.removedFiles);
-    each("mmd", {}, changes.newFolders);
-    if (!changes.newFiles.empty()) ok = copyIn(changes.newFiles) && ok;
+    if (!changes.newFolders.empty() || !changes.newFiles.empty()) ok = copyIn(changes) && ok;
     for (const auto& [bits, paths] : changes.attributes)
         each("mattrib", attributeSwitches(bits), paths);
     return ok;

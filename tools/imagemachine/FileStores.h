@@ -58,9 +58,9 @@ std::pair<std::string, std::string> splitPath(const std::string& path);
 
 // A FAT12/16/32 file system at a byte offset of an image file. The store reads the volume's
 // folder tree and files in-process (FatReader) and keeps that tree in memory; its own changes go
-// to the tree and are written back by flush() in a few mtools calls (folders removed, made,
-// every new file copied in one call, attributes set by value). A write the volume may lack the
-// room for is written at once, so that it fails as it would on the volume.
+// to the tree and are written back by flush() in a few mtools calls (folders and files removed,
+// every new folder and file copied in one call, attributes set by value). A write the volume may
+// lack the room for is written at once, so that it fails as it would on the volume.
 class FatStore : public FileStore {
 public:
     FatStore(std::string imagePath, std::int64_t offset);
@@ -87,7 +87,7 @@ private:
     bool writeNow(const std::string& path, ByteSpan content);
     bool removeEntry(const std::string& path, bool directory);
     bool apply(const Changes& changes);
-    bool copyIn(const std::vector<std::pair<std::string, std::shared_ptr<const Bytes>>>& files);
+    bool copyIn(const Changes& changes);
     bool importTree(const std::string& hostFolder, bool forgetTree);
     HostResult mtools(const std::string& tool, std::vector<std::string> arguments);
     std::string image() const;
