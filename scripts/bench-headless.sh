@@ -6,7 +6,9 @@
 #   scripts/bench-headless.sh [native build dir] [payload archive] [rounds]
 # Defaults: build-native, $QEL_PAYLOAD or the payload of build-win32 or build-win64, 7 rounds.
 # The image is a 2 GiB sparse file with one partition from 1 MiB; it lives in a temporary folder
-# ($TMPDIR) that is removed at the end. Each round runs the pair in alternating order.
+# ($TMPDIR) that is removed at the end, where the raw pipeline also unpacks the payload
+# (qel-headless unpacks it in /dev/shm when there is room): TMPDIR=/dev/shm puts both in memory.
+# Each round runs the pair in alternating order.
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$here/build-native}"
