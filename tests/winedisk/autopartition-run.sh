@@ -34,19 +34,7 @@ check_autopartition_run() {  # <work folder> <image> <counts file>
   answer_warning "[E:]" "$work/autopartition-notice"
   click_control "$window" OK || fail "no \"OK\" in the AutoPartition window"
   answer_warning "[E:]" "$work/autopartition-confirmation"
-  "$WINELOADER" "$build/inspect.exe" "Lỗi" 60 2>/dev/null | tr -d '\r' >"$work/autopartition-error.txt" ||
-    fail "no message after the confirmation"
-  import -window root "$work/autopartition-error.png" 2>/dev/null &&
-    echo "screenshot: $work/autopartition-error.png"
-  grep -q 'Lỗi, vui lòng liên hệ tác giả để được hỗ trợ!' "$work/autopartition-error.txt" ||
-    fail "the message is not the support error: $(cat "$work/autopartition-error.txt")"
-  click_control "Lỗi" OK || fail "no \"OK\" on the support error"
-  local waited=0
-  while [[ -e /proc/$program_pid ]]; do
-    ((waited++ < 300)) || fail "the program did not end after the support error"
-    sleep 0.1
-  done
-  program_pid=""
+  answer_final_error "Lỗi, vui lòng liên hệ tác giả để được hỗ trợ!" "$work/autopartition-error" 60
   echo "AutoPartition: no volume of PHYSICALDRIVE9 among Wine's volume names; the support error" \
     "was shown and the program ended after $((SECONDS - started)) s"
   echo "requests the driver saw in the AutoPartition run:"

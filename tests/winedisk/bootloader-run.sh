@@ -51,8 +51,8 @@ unmount_partition() {  # <folder>
   guest_mount_pid=""
 }
 
-# Gives E:'s raw device to a loop device over the image's first partition once the driver has
-# counted <writes> writes, or when the program ends first. Runs in the background.
+# Gives E:'s raw device to a loop device over the image's first partition once the driver's
+# write count has reached <writes>, or when the program ends first. Runs in the background.
 hand_raw_volume_to_loop_device() {  # <image> <counts file> <writes> <program pid>
   local start size
   read -r start size < <(sfdisk -d "$1" | sed -nE 's/.*start= *([0-9]+), size= *([0-9]+).*/\1 \2/p' | head -n 1)
@@ -109,7 +109,9 @@ check_bootloader_run() {  # <work folder> <image> <counts file> <payload>
     fail "E: is not offered as the FAT32 stick: $(cat "$work/bootloader-values.txt")"
   import -window root "$work/bootloader-main.png" 2>/dev/null && echo "screenshot: $work/bootloader-main.png"
   click_control "$title" OK || fail "no \"OK\" to click"
-  hand_raw_volume_to_loop_device "$image" "$counts" 2 "$program_pid" >"$work/loop-device.txt" &
+  # The run writes twice through the driver: Grub2's boot area, then Clover's boot sector.
+  hand_raw_volume_to_loop_device "$image" "$counts" $(($(request_count write "$counts") + 2)) \
+    "$program_pid" >"$work/loop-device.txt" &
   local hand_over=$!
   watch_run "$program_pid" 600 "bootloader-7zip-progress=Extracting|Giải nén"
   wait "$program_pid" 2>/dev/null || true
@@ -126,6 +128,8 @@ check_bootloader_run() {  # <work folder> <image> <counts file> <payload>
   echo "requests the driver saw in the bootloader run:"
   requests_since "$work/counts-before-bootloader-run.txt" "$counts" | tee "$work/bootloader-requests.txt" |
     sed 's/^/  /'
+  grep -qx 'write 2' "$work/bootloader-requests.txt" ||
+    fail "Grub2's boot area and Clover's boot sector did not both reach the driver"
 
   python3 -B "$(dirname "${BASH_SOURCE[0]}")/check_bootloader_run.py" --image "$image" \
     --payload "$payload" --work "$work/bootloader-checks" --table "$work/table-before.txt" || fail "the stick of the bootloader run"

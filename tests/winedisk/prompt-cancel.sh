@@ -25,6 +25,22 @@ answer_warning() {  # <text it must hold> <file name without extension>
   done
 }
 
+# Waits for the error dialog, photographs it, checks its message, answers OK and waits until the
+# program has ended.
+answer_final_error() {  # <message> <file name without extension> <seconds to wait>
+  "$WINELOADER" "$build/inspect.exe" "Lỗi" "$3" 2>/dev/null | tr -d '\r' >"$2.txt" ||
+    fail "no message \"$1\" appeared"
+  import -window root "$2.png" 2>/dev/null && echo "screenshot: $2.png"
+  grep -qF "$1" "$2.txt" || fail "the message is not \"$1\": $(cat "$2.txt")"
+  click_control "Lỗi" OK || fail "no \"OK\" on the message"
+  local waited=0
+  while [[ -e /proc/$program_pid ]]; do
+    ((waited++ < 300)) || fail "the program did not end after \"$1\""
+    sleep 0.1
+  done
+  program_pid=""
+}
+
 check_prompt_cancel() {  # <work folder> <image> <counts file>
   local work="$1" image="$2" counts="$3" title="QEL Ruru Zudererod" warning="Cảnh báo"
   local writes_before
