@@ -263,19 +263,22 @@ def mid_file(write):
 
 
 def extraction_points(entries):
+    """EXTRACTION_POINTS files and folders of the extraction: its first, its last, the largest
+    file cut in its middle, the rest spread evenly, every other one cut in its middle."""
     if not entries:
         return []
     largest = max(entries, key=lambda w: w.bytes)
     chosen = {entries[0].number: CutPoint(entries[0], 0, "first file"),
               entries[-1].number: CutPoint(entries[-1], mid_file(entries[-1]), "last file"),
               largest.number: CutPoint(largest, mid_file(largest), "largest file, mid-file")}
-    spread = max(EXTRACTION_POINTS - len(chosen), 0)
-    for i in range(spread):
-        w = entries[(i * (len(entries) - 1)) // max(spread - 1, 1)]
-        keep = mid_file(w) if i % 2 else 0
-        while w.number in chosen and w is not entries[-1]:
-            w = entries[entries.index(w) + 1]
-        chosen.setdefault(w.number, CutPoint(w, keep, "through the extraction"))
+    last = len(entries) - 1
+    spread = [entries[round(k * last / max(EXTRACTION_POINTS - 1, 1))]
+              for k in range(EXTRACTION_POINTS)]
+    for i, w in enumerate(spread + entries):  # the others fill up what the spread repeats
+        if len(chosen) >= EXTRACTION_POINTS:
+            break
+        if w.number not in chosen:
+            chosen[w.number] = CutPoint(w, mid_file(w) if i % 2 else 0, "through the extraction")
     return list(chosen.values())
 
 
