@@ -3,9 +3,11 @@
 #include <sys/xattr.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 #include <unordered_map>
 
 namespace qel::image {
@@ -513,6 +515,22 @@ bool HostFolderStore::importTree(const std::string& hostFolder) {
 
 // ---- NTFS through a loop device and ntfs-3g ----------------------------------------------------
 
+namespace {
+
+// Detaches a loop device and waits until the kernel has let it go. While a process still holds
+// the device (ntfs-3g for a moment after its mount is gone), the kernel only marks it to be
+// cleared at the last close; returning before then would leave the image in use after the run.
+void detachLoopDevice(const std::string& device) {
+    runHost({"losetup", "-d", device});
+    const std::string attached =
+        "/sys/block/" + fs::path(device).filename().string() + "/loop/backing_file";
+    std::error_code error;
+    for (int wait = 0; wait < 1000 && fs::exists(attached, error); ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
+}  // namespace
+
 LoopDevice::LoopDevice(const std::string& imagePath, std::int64_t offset, std::int64_t length) {
     const auto result = runHost({"losetup", "--find", "--show", "--offset", std::to_string(offset),
                                  "--sizelimit", std::to_string(length), imagePath});
@@ -523,7 +541,7 @@ LoopDevice::LoopDevice(const std::string& imagePath, std::int64_t offset, std::i
 }
 
 LoopDevice::~LoopDevice() {
-    if (!device_.empty()) runHost({"losetup", "-d", device_});
+    if (!device_.empty()) detachLoopDevice(device_);
 }
 
 std::string LoopDevice::release() {
@@ -556,7 +574,7 @@ void NtfsStore::release() {
         mounted_ = false;
     }
     if (!loopDevice_.empty()) {
-        runHost({"losetup", "-d", loopDevice_});
+        detachLoopDevice(loopDevice_);
         loopDevice_.clear();
     }
 }
