@@ -13,14 +13,4 @@ set -euo pipefail
 here="$(dirname "$(realpath "$0")")"
 source "$here/tools.sh"
 
-build="$(realpath "${1:?usage: run-boot-tests.sh <build dir> [payload archive] [test name]...}")"
-shift
-given_payload=""
-if [[ $# -gt 0 && "$1" == *.7z ]]; then
-  given_payload="$1"
-  shift
-fi
-locate_tools "$build" "$given_payload"
-
-exec python3 -B "$here/boot_tests.py" --headless "$headless" --payload "$payload" \
-  --work "$build/boot-tests" "$@"
+run_headless_tests "$here/boot_tests.py" boot-tests "$@"

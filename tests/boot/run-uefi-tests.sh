@@ -11,14 +11,4 @@ set -euo pipefail
 here="$(dirname "$(realpath "$0")")"
 source "$here/tools.sh"
 
-build="$(realpath "${1:?usage: run-uefi-tests.sh <build dir> [payload archive] [test name]...}")"
-shift
-given_payload=""
-if [[ $# -gt 0 && "$1" == *.7z ]]; then
-  given_payload="$1"
-  shift
-fi
-locate_tools "$build" "$given_payload"
-
-exec python3 -B "$here/uefi_tests.py" --headless "$headless" --payload "$payload" \
-  --work "$build/uefi-tests" "$@"
+run_headless_tests "$here/uefi_tests.py" uefi-tests "$@"

@@ -19,3 +19,21 @@ locate_tools() {
   fi
   payload="$(realpath "$payload")"
 }
+
+# Runs one of the Python test drivers over qel-headless with the arguments a launcher was given:
+#   run_headless_tests <driver.py> <work folder name> <build dir> [payload archive] [name]...
+# The work folder is made in the build folder; names after the payload go to the driver.
+run_headless_tests() {
+  local driver="$1" work="$2"
+  shift 2
+  local build
+  build="$(realpath "${1:?usage: $(basename "$0") <build dir> [payload archive] [name]...}")"
+  shift
+  local given_payload=""
+  if [[ $# -gt 0 && "$1" == *.7z ]]; then
+    given_payload="$1"
+    shift
+  fi
+  locate_tools "$build" "$given_payload"
+  exec python3 -B "$driver" --headless "$headless" --payload "$payload" --work "$build/$work" "$@"
+}

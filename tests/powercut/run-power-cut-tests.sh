@@ -12,14 +12,4 @@ set -euo pipefail
 here="$(dirname "$(realpath "$0")")"
 source "$here/../boot/tools.sh"
 
-build="$(realpath "${1:?usage: run-power-cut-tests.sh <build dir> [payload archive] [scenario]...}")"
-shift
-given_payload=""
-if [[ $# -gt 0 && "$1" == *.7z ]]; then
-  given_payload="$1"
-  shift
-fi
-locate_tools "$build" "$given_payload"
-
-exec python3 -B "$here/power_cut_tests.py" --headless "$headless" --payload "$payload" \
-  --work "$build/power-cut-tests" "$@"
+run_headless_tests "$here/power_cut_tests.py" power-cut-tests "$@"
