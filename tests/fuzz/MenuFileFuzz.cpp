@@ -1,6 +1,8 @@
 // Fuzz target for the Grub2 menu file: any file content, either block. The file must come out
 // unchanged (the block was already there) or with exactly one block appended, after a CR LF when
 // the last line had no line break, in the file's own encoding; a second run must add nothing.
+// A file ending in NUL characters (an append cut off by a power loss) is written again: what
+// came before the torn block is kept, the NULs are gone and the block is there.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -98,6 +100,18 @@ bool addBlock(qel::fake::FakeMachine& fm, bool clover) {
     return clover ? qel::AddCloverMenuEntry(fm, u"E:") : qel::AddSyslinuxMenuEntry(fm, u"E:");
 }
 
+void checkTornRewrite(qel::fake::FakeMachine& fm, const Text& before, const Bytes& after,
+                      std::u16string_view marker) {
+    const Text text = qel::decodeMenuText(fm, after).text;
+    require(text.empty() || text.back() != u'\0', "NUL characters left at the end");
+    require(hasLine(linesOf(text), marker), "no block after a torn append");
+    Text kept = before;
+    while (!kept.empty() && kept.back() == u'\0') kept.pop_back();
+    const auto torn = kept.rfind(marker);
+    if (torn != Text::npos) kept.erase(torn);
+    require(text.starts_with(kept), "text before the torn append changed");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -110,14 +124,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     require(addBlock(fm, clover), "result false");
     const Bytes after = fm.fileBytes(kMenu);
+    const qel::MenuText existing = qel::decodeMenuText(fm, before);
+    const std::u16string_view marker =
+        clover ? u"### Start Clover Legacy" : u"### Start Syslinux Legacy";
+    if (!existing.text.empty() && existing.text.back() == u'\0') {
+        checkTornRewrite(fm, existing.text, after, marker);
+        require(addBlock(fm, clover), "second result false");
+        require(fm.fileBytes(kMenu) == after, "second run changed the file");
+        return 0;
+    }
     require(
         after.size() >= before.size() && std::equal(before.begin(), before.end(), after.begin()),
         "existing content changed");
 
-    const qel::MenuText existing = qel::decodeMenuText(fm, before);
     const std::vector<Text> existingLines = linesOf(existing.text);
-    const std::u16string_view marker =
-        clover ? u"### Start Clover Legacy" : u"### Start Syslinux Legacy";
     if (after.size() == before.size()) {
         require(hasLine(existingLines, marker), "nothing appended without a marker");
         return 0;
