@@ -13,7 +13,12 @@ export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 wine_import_registry_and_restart() {  # <.reg file>
   "$WINESERVER" -k 2>/dev/null || true
   "$WINESERVER" -w
-  "$WINELOADER" regedit /S "$1" >/dev/null 2>&1
+  local output
+  if ! output="$("$WINELOADER" regedit /S "$1" 2>&1)"; then
+    echo "wine-env.sh: regedit could not import $1 into $WINEPREFIX:" >&2
+    printf '%s\n' "$output" >&2
+    return 1
+  fi
   "$WINESERVER" -k 2>/dev/null || true
   "$WINESERVER" -w
   "$WINESERVER" -p

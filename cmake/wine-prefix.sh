@@ -20,7 +20,8 @@ flock 9
 
 reg_file="$WINEPREFIX/qel-settings.reg"
 printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Managed"="N"\r\n' >"$reg_file"
-"$WINELOADER" regedit /S "$reg_file" >/dev/null 2>&1
+"$WINELOADER" regedit /S "$reg_file" >/dev/null 2>&1 ||
+  { echo "wine-prefix.sh: regedit failed in $WINEPREFIX" >&2; exit 1; }
 "$WINESERVER" -w
 
 fonts_dir="$WINEPREFIX/drive_c/windows/Fonts"
