@@ -10,6 +10,7 @@ namespace {
 
 constexpr std::int64_t kStart = 2048;
 constexpr std::int64_t kOffset = kStart * 512;
+constexpr std::uint32_t kFileCorrupt = 1392;  // ERROR_FILE_CORRUPT
 
 Bytes bytesOf(const std::string& text) {
     return Bytes(text.begin(), text.end());
@@ -122,6 +123,48 @@ TEST_F(FatStoreTest, AWriteTheVolumeHasNoRoomForFailsAtOnce) {
     EXPECT_EQ(store.read("Dir/most.bin"), most);
     EXPECT_EQ(sh(mtools("mdir", kStart) + "::/Dir/more.bin").exitCode, 1);
     EXPECT_EQ(fsckFat(kStart).exitCode, 0);
+}
+
+// A file whose cluster chain runs into a free entry, as a cut write leaves it, is neither read,
+// replaced nor removed: the operation fails with ERROR_FILE_CORRUPT, as on Windows, and mtools
+// never frees clusters along the broken chain (the FAT's entry 0 among them).
+TEST_F(FatStoreTest, AFileWhoseChainRunsIntoAFreeEntryIsNeitherReplacedNorRemoved) {
+    makeImage(80, "start=2048, type=c\\n");
+    makeFat32(kStart, 78 * 2048, "STORE");
+    ok("head -c 2000 /dev/urandom > " + folder.path() + "/broken.bin");
+    ok(mtools("mcopy", kStart) + folder.path() + "/broken.bin ::/");
+    put("whole.txt", "whole", "/");
+    const std::string chain = ok(mtools("mshowfat", kStart) + "::/broken.bin");  // "<3-6>"
+    const auto first = std::stoll(chain.substr(chain.find('<') + 1));
+    const std::int64_t fat =
+        kOffset +
+        512 * std::stoll(ok("od -An -tu2 -N2 -j " + std::to_string(kOffset + 14) + " " + image));
+    ok("dd if=/dev/zero of=" + image +
+       " bs=1 count=4 conv=notrunc status=none seek=" + std::to_string(fat + 4 * (first + 1)));
+    const auto entryZero = [&] {
+        return ok("od -An -tx4 -N4 -j " + std::to_string(fat) + " " + image);
+    };
+    const std::string media = entryZero();
+
+    FatStore store(image, kOffset);
+    EXPECT_FALSE(store.write("Broken.bin", bytesOf("new")));
+    EXPECT_EQ(store.lastError(), kFileCorrupt);
+    EXPECT_FALSE(store.remove("broken.bin"));
+    EXPECT_EQ(store.lastError(), kFileCorrupt);
+    EXPECT_FALSE(store.read("broken.bin"));
+    ASSERT_TRUE(store.write("whole.txt", bytesOf("replaced")));
+    EXPECT_EQ(store.lastError(), 0u);
+    ok("mkdir " + folder.path() + "/tree && echo new > " + folder.path() + "/tree/BROKEN.BIN");
+    EXPECT_FALSE(store.importTree(folder.path() + "/tree"));
+    EXPECT_EQ(store.lastError(), kFileCorrupt);
+
+    EXPECT_EQ(ok(mtools("mtype", kStart) + "::/whole.txt"), "replaced");
+    EXPECT_NE(ok(mtools("mdir", kStart) + "-b ::/").find("broken.bin"), std::string::npos);
+    EXPECT_EQ(entryZero(), media);
+    // The program is told why.
+    ImageMachine machine(options());
+    EXPECT_FALSE(machine.deleteFile(u"E:\\broken.bin"));
+    EXPECT_EQ(machine.lastError(), kFileCorrupt);
 }
 
 }  // namespace

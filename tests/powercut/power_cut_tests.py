@@ -128,14 +128,6 @@ def fsck_fault(report):
     return "?"
 
 
-def fat_media_entry_intact(stick, partition):
-    """Whether the first FAT's entry 0 still holds the media descriptor."""
-    boot = stick.read(partition.offset, SECTOR)
-    reserved = int.from_bytes(boot[14:16], "little")
-    entry = int.from_bytes(stick.read(partition.offset + reserved * SECTOR, 4), "little")
-    return entry & 0x0FFFFFFF == 0x0FFFFFF8
-
-
 def check_menu(data, blocks, exact):
     """Each block whole and exactly once, no marker line twice; with exact, nothing else."""
     expect(data is not None, f"no {MENU_FILE}")
@@ -355,11 +347,6 @@ class Sweep:
             outcome.cause = "second run: " + output[failure.start():].splitlines()[1].strip()
             return
         damage = scenario.check_done(self, stick)
-        if damage and not fat_media_entry_intact(stick, stick.partitions()[0]):
-            # mtools, the image machine's FAT driver, follows a chain the cut broke into a free
-            # entry and frees cluster 0 too; no Windows file system driver writes that entry.
-            outcome.cause = "image machine: mtools freed cluster 0 of a file system the cut broke"
-            return
         outcome.recovered = True
         if damage:
             outcome.remark = "fsck.fat -n still finds the cut's damage: " + damage

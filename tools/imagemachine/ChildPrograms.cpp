@@ -230,7 +230,15 @@ private:
             m_.say("[7zz] exit code " + std::to_string(result.exitCode));
             return static_cast<std::uint32_t>(result.exitCode < 0 ? 2 : result.exitCode);
         }
-        return at->store->importTree(unpacked->path()) ? 0 : 2;
+        if (at->store->importTree(unpacked->path())) return 0;
+        // 7-Zip reports what it cannot write and ends with its fatal-error code.
+        std::string reason;
+        if (const std::uint32_t code = at->store->lastError(); code != 0) {
+            reason = ": " + toUtf8(m_.systemMessage(code));
+            while (reason.back() == '\n' || reason.back() == '\r') reason.pop_back();
+        }
+        m_.say("[7zz] cannot write the extracted files to the drive" + reason);
+        return 2;
     }
 
     // fat32format.exe \\.\<volume>: the Linux build of the same formatter on the region.

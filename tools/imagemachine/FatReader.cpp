@@ -178,6 +178,21 @@ std::vector<std::uint32_t> FatReader::chain(std::uint32_t first) const {
     return out;
 }
 
+bool FatReader::chainIntact(const FatNode& node) const {
+    if (node.written) return true;
+    // No cluster: a folder not on the volume yet, the fixed root folder, or an empty file.
+    if (node.firstCluster == 0) return node.directory || node.size == 0;
+    const std::uint32_t endMark = fatBits_ == 12 ? 0xFF8 : fatBits_ == 16 ? 0xFFF8 : 0x0FFFFFF8;
+    std::uint64_t links = 0;
+    for (std::uint32_t c = node.firstCluster;;) {
+        if (c < 2 || c >= clusters_ + 2 || ++links > clusters_) return false;
+        const std::uint32_t value = entry(c);
+        if (value >= endMark && value != 0xFFFFFFFF) break;  // 0xFFFFFFFF: past the table
+        c = value;
+    }
+    return node.directory || links * clusterBytes_ >= node.size;
+}
+
 std::int64_t FatReader::clusterOffset(std::uint32_t cluster) const {
     return dataOffset_ + static_cast<std::int64_t>(cluster - 2) * clusterBytes_;
 }

@@ -32,6 +32,11 @@ public:
     // The root folder with everything under it; nullopt when a folder cannot be read.
     std::optional<FatNode> tree() const;
     std::optional<Bytes> content(const FatNode& file) const;
+    // Whether an item's cluster chain is whole, as a FAT driver must find it before it reads,
+    // replaces or frees the item: every link inside the volume up to an end-of-chain mark, no
+    // free, bad or reserved entry on the way, no loop, and for a file clusters enough for its
+    // size. Content the store holds back has no chain yet.
+    bool chainIntact(const FatNode& node) const;
 
     bool isFat32() const { return fatBits_ == 32; }
     std::uint32_t clusterBytes() const { return clusterBytes_; }

@@ -10,6 +10,8 @@
 #include <thread>
 #include <unordered_map>
 
+#include "MachineShared.h"
+
 namespace qel::image {
 
 namespace fs = std::filesystem;
@@ -249,6 +251,26 @@ bool FatStore::mayHoldBack(const std::string& folder, std::uint64_t bytes, bool 
     return true;
 }
 
+// Whether an item on the volume may be read, replaced or removed: a broken chain fails the
+// operation with ERROR_FILE_CORRUPT.
+bool FatStore::intact(const FatNode& node) {
+    if (reader_->chainIntact(node)) return true;
+    lastError_ = machine::kFileCorrupt;
+    return false;
+}
+
+// Whether every file on the volume that a copy of a host folder into a folder replaces is intact.
+bool FatStore::intactUnder(const std::string& hostFolder, const FatNode& folder) {
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(hostFolder, error)) {
+        const FatNode* node = childNamed(&folder, entry.path().filename().string());
+        if (!node || node->directory != entry.is_directory(error)) continue;
+        if (node->directory ? !intactUnder(entry.path().string(), *node) : !intact(*node))
+            return false;
+    }
+    return true;
+}
+
 std::optional<std::vector<StoredEntry>> FatStore::list(const std::string& folder) {
     const FatNode* node = find(folder);
     if (!node || !node->directory) return std::nullopt;
@@ -259,17 +281,19 @@ std::optional<std::vector<StoredEntry>> FatStore::list(const std::string& folder
 }
 
 std::optional<Bytes> FatStore::read(const std::string& path) {
+    lastError_ = 0;
     const FatNode* node = find(path);
-    if (!node || node->directory) return std::nullopt;
+    if (!node || node->directory || !intact(*node)) return std::nullopt;
     return reader_->content(*node);
 }
 
 bool FatStore::write(const std::string& path, ByteSpan content) {
+    lastError_ = 0;
     const auto [folder, name] = splitPath(path);
     FatNode* parent = find(folder);
     if (!parent || !parent->directory || !validFatName(name)) return false;
     FatNode* file = childNamed(parent, name);
-    if (file && file->directory) return false;
+    if (file && (file->directory || !intact(*file))) return false;
     if (!mayHoldBack(folder, content.size(), !file)) return writeNow(path, content);
     if (!file) file = &parent->children.emplace_back();
     *file = FatNode{};
@@ -292,13 +316,15 @@ bool FatStore::writeNow(const std::string& path, ByteSpan content) {
 }
 
 bool FatStore::removeEntry(const std::string& path, bool directory) {
+    lastError_ = 0;
     const auto [folder, name] = splitPath(path);
     FatNode* parent = find(folder);
     if (!parent || !parent->directory || components(path).empty()) return false;
     auto& children = parent->children;
     for (auto it = children.begin(); it != children.end(); ++it) {
         if (!sameName(it->name, name)) continue;
-        if (it->directory != directory || (directory && !it->children.empty())) return false;
+        if (it->directory != directory || (directory && !it->children.empty()) || !intact(*it))
+            return false;
         children.erase(it);
         return true;
     }
@@ -339,7 +365,10 @@ bool FatStore::setAttributes(const std::string& path, std::uint32_t attributes) 
 }
 
 bool FatStore::importTree(const std::string& hostFolder) {
-    return flush() && importTree(hostFolder, true);
+    lastError_ = 0;
+    if (!flush() || !load()) return false;
+    if (!intactUnder(hostFolder, *tree_)) return false;
+    return importTree(hostFolder, true);
 }
 
 // The tree goes in with one mcopy call, the way a user would copy it.

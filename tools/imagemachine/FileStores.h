@@ -45,6 +45,10 @@ public:
     // Lets go of whatever the store holds on the image (written-back files, what it read of the
     // file system, mounts, loop devices); what it has not written yet is written first.
     virtual void release() {}
+    // The Windows error of the last operation that failed, where the store knows it better than
+    // the machine: ERROR_FILE_CORRUPT for an item whose allocation on the volume is broken. 0
+    // otherwise.
+    virtual std::uint32_t lastError() const { return 0; }
 
     // The entry at a path, found through its folder's list; the root is a folder.
     std::optional<StoredEntry> stat(const std::string& path);
@@ -60,7 +64,9 @@ std::pair<std::string, std::string> splitPath(const std::string& path);
 // folder tree and files in-process (FatReader) and keeps that tree in memory; its own changes go
 // to the tree and are written back by flush() in a few mtools calls (folders and files removed,
 // every new folder and file copied in one call, attributes set by value). A write the volume may
-// lack the room for is written at once, so that it fails as it would on the volume.
+// lack the room for is written at once, so that it fails as it would on the volume. An item whose
+// cluster chain is broken is neither read, replaced nor removed: the operation fails with
+// ERROR_FILE_CORRUPT, as on Windows, instead of mtools freeing clusters along the broken chain.
 class FatStore : public FileStore {
 public:
     FatStore(std::string imagePath, std::int64_t offset);
@@ -75,6 +81,7 @@ public:
     bool importTree(const std::string& hostFolder) override;
     bool flush() override;
     void release() override;
+    std::uint32_t lastError() const override { return lastError_; }
 
 private:
     struct Changes;
@@ -84,6 +91,8 @@ private:
     FatNode* child(FatNode& folder, const std::string& name);
     std::uint64_t clustersFor(std::uint64_t bytes) const;
     bool mayHoldBack(const std::string& folder, std::uint64_t bytes, bool newEntry);
+    bool intact(const FatNode& node);
+    bool intactUnder(const std::string& hostFolder, const FatNode& folder);
     bool writeNow(const std::string& path, ByteSpan content);
     bool removeEntry(const std::string& path, bool directory);
     bool apply(const Changes& changes);
@@ -98,6 +107,7 @@ private:
     std::optional<FatNode> tree_;                // the tree with the store's changes
     std::optional<std::uint64_t> freeClusters_;  // counted once after the tree was read
     std::uint64_t heldBackClusters_ = 0;
+    std::uint32_t lastError_ = 0;
 };
 
 // A host folder as a drive. Names are matched without case; the Windows attributes that a

@@ -80,7 +80,7 @@ Handle ImageMachine::createFile(const Text& path, std::uint32_t access, std::uin
             return fail(kAccessDenied), Handle();
         if (!truncate) {
             auto content = at->store->read(h.location.path);
-            if (!content) return fail(kAccessDenied), Handle();
+            if (!content) return failIn(*at->store), Handle();
             h.content = std::move(*content);
         }
     } else if (disposition == win::OPEN_EXISTING || disposition == 5) {
@@ -88,7 +88,7 @@ Handle ImageMachine::createFile(const Text& path, std::uint32_t access, std::uin
     }
     if (truncate || !existing) {
         // The file exists from the moment it is created.
-        if (!at->store->write(h.location.path, {})) return fail(kAccessDenied), Handle();
+        if (!at->store->write(h.location.path, {})) return failIn(*at->store), Handle();
         h.createAttributes = attributes & (win::FILE_ATTRIBUTE_HIDDEN | win::FILE_ATTRIBUTE_SYSTEM |
                                            win::FILE_ATTRIBUTE_READONLY);
         if (h.createAttributes != 0) {

@@ -10,6 +10,10 @@ using namespace machine;
 
 // ---- file system -----------------------------------------------------------------------------
 
+void ImageMachine::failIn(const FileStore& store) {
+    fail(store.lastError() != 0 ? store.lastError() : kAccessDenied);
+}
+
 std::optional<std::uint32_t> ImageMachine::fileAttributes(const Text& path) {
     const auto at = locate(path);
     if (!at) return fail(kPathNotFound), std::nullopt;
@@ -36,7 +40,7 @@ bool ImageMachine::deleteFile(const Text& path) {
         return fail(kAccessDenied), false;
     const auto folder = splitPath(at->path).first;
     return at->store->remove(folder + (folder.empty() ? "" : "/") + entry->name) ||
-           (fail(kAccessDenied), false);
+           (failIn(*at->store), false);
 }
 
 bool ImageMachine::setFileAttributes(const Text& path, std::uint32_t attributes) {
@@ -63,8 +67,8 @@ bool ImageMachine::copyFile(const Text& from, const Text& to, bool failIfExists)
     const auto parent = target->store->stat(splitPath(target->path).first);
     if (!parent || !parent->directory) return fail(kPathNotFound), false;
     const auto content = source->store->read(source->path);
-    if (!content || !target->store->write(target->path, *content))
-        return fail(kAccessDenied), false;
+    if (!content) return failIn(*source->store), false;
+    if (!target->store->write(target->path, *content)) return failIn(*target->store), false;
     // The copy takes the source's attributes.
     target->store->setAttributes(target->path, entry->attributes & ~win::FILE_ATTRIBUTE_DIRECTORY);
     return true;

@@ -232,6 +232,8 @@ private:
     bool removeTree(const Location& at);
     Handle newHandle(OpenHandle h);
     void fail(std::uint32_t error) { lastError_ = error; }
+    // A store's operation failed: its own error where it names one, else ERROR_ACCESS_DENIED.
+    void failIn(const FileStore& store);
     void say(const std::string& line);
     Text controlLabel(ControlId id) const;
 

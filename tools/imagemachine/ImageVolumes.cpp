@@ -350,6 +350,7 @@ ProcAddress ImageMachine::procAddress(ModuleId module, const std::string& name) 
 Text ImageMachine::systemMessage(std::uint32_t errorCode) {
     if (errorCode == 126) return u"The specified module could not be found.\r\n";
     if (errorCode == 127) return u"The specified procedure could not be found.\r\n";
+    if (errorCode == kFileCorrupt) return u"The file or directory is corrupted and unreadable.\r\n";
     return u"Error " + decimal(errorCode) + u".\r\n";
 }
 

@@ -19,6 +19,7 @@ constexpr std::uint32_t kFileExists = 80;
 constexpr std::uint32_t kInvalidParameter = 87;
 constexpr std::uint32_t kInsufficientBuffer = 122;
 constexpr std::uint32_t kUnrecognizedVolume = 1005;
+constexpr std::uint32_t kFileCorrupt = 1392;
 
 constexpr ModuleId kKernel32 = 1;
 constexpr ProcAddress kProcBase = 0x1000;

@@ -97,6 +97,7 @@ public:
     bool importTree(const std::string& hostFolder) override;
     bool flush() override { return inner_->flush(); }
     void release() override { inner_->release(); }
+    std::uint32_t lastError() const override { return inner_->lastError(); }
 
 private:
     bool change(const std::string& kind, const std::string& path, std::int64_t bytes,
