@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "ImageMachine.h"
+#include "SyslinuxInstaller.h"
 
 namespace qel::image {
 
@@ -263,9 +264,9 @@ private:
         return static_cast<std::uint32_t>(result.exitCode < 0 ? 1 : result.exitCode);
     }
 
-    // syslinux(64).exe -f -d <directory> <root> <boot-sector file>: Linux syslinux installs into
-    // the FAT volume; the boot sector it made goes into the file and the volume keeps its own
-    // first sector, as the Windows installer does when it is given a boot-sector file.
+    // syslinux(64).exe -f -d <directory> <root> <boot-sector file>: the installer's own library
+    // installs into the FAT volume; the boot sector it made goes into the file and the volume
+    // keeps its own first sector, as the installer does when it is given a boot-sector file.
     std::uint32_t syslinux(const std::vector<Text>& args) {
         std::string directory;
         std::vector<Text> plain;
@@ -285,18 +286,15 @@ private:
             return 1;
         }
         const auto& p = volume->partition;
-        std::array<std::uint8_t, kSectorSize> own{}, made{};
-        if (!m_.disk_.read(p.offset, own)) return 1;
-        const bool installed = onVolume("installer", p, [&] {
-            const auto result = runHost({"syslinux", "--offset", std::to_string(p.offset),
-                                         "--directory", directory, "--install", m_.disk_.path()});
-            if (result.exitCode != 0) m_.say("[syslinux] " + result.output);
-            return result.exitCode == 0 && m_.disk_.read(p.offset, made) &&
-                   m_.disk_.write(p.offset, own);
+        SyslinuxInstall install;
+        onVolume("installer", p, [&] {
+            install = installSyslinux(m_.disk_, p.offset, directory);
+            if (!install.installed) m_.say("[syslinux] " + install.problem);
+            return install.installed;
         });
-        if (!installed) return 1;
+        if (!install.installed || m_.power_.lost()) return 1;
         const auto file = m_.locate(plain[1]);
-        if (!file || !file->store->write(file->path, made)) return 1;
+        if (!file || !file->store->write(file->path, install.bootSector)) return 1;
         return 0;
     }
 

@@ -417,6 +417,13 @@ void FatStore::release() {
     forget();
 }
 
+std::optional<std::uint32_t> FatStore::firstClusterOf(const std::string& path) {
+    if (!flush()) return std::nullopt;
+    const FatNode* file = find(path);
+    if (!file || file->directory) return std::nullopt;
+    return file->firstCluster;
+}
+
 // Removals first (whole folders, then files), then every new folder and file in one recursive
 // copy of a staged tree, then the attributes, one call per value.
 bool FatStore::apply(const Changes& changes) {

@@ -82,6 +82,9 @@ public:
     bool flush() override;
     void release() override;
     std::uint32_t lastError() const override { return lastError_; }
+    // The first cluster of a file as it lies on the volume, after what the store holds back is
+    // written; nullopt when there is no such file or the writing failed.
+    std::optional<std::uint32_t> firstClusterOf(const std::string& path);
 
 private:
     struct Changes;

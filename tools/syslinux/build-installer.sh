@@ -13,17 +13,7 @@ work="$(realpath -m "${4:?work folder}")"
 output="$(realpath -m "${5:?output.exe}")"
 
 rm -rf "$work"
-mkdir -p "$work"
-# bin2c.pl writes each file's time into the C source: a fixed one keeps the build reproducible.
-export SOURCE_DATE_EPOCH=1704067200
-bin2c() {  # <table name> <file> [padding]
-  perl "$source/libinstaller/bin2c.pl" "$1" ${3:+"$3"} <"$2" >"$work/$1_bin.c"
-}
-bin2c syslinux_bootsect "$boot/ldlinux.bss"
-bin2c syslinux_ldlinux "$boot/ldlinux.sys" 512
-bin2c syslinux_ldlinuxc32 "$boot/modules/ldlinux.c32"
-bin2c syslinux_mbr "$boot/mbr.bin"
-perl "$source/version.pl" "$source/version" "$work/version.h" '#define < @'
+"$(dirname "$0")/embed-boot-files.sh" "$source" "$boot" "$work"
 
 sources=(
   "$source"/win/syslinux.c "$source"/win/ntfssect.c
