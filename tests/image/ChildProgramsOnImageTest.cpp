@@ -92,11 +92,14 @@ TEST_F(ChildProgramsOnImage, SyslinuxWritesTheBootSectorFileAndLeavesTheVolumesO
     const std::string before =
         ok("dd if=" + image + " bs=512 skip=2048 count=1 2>/dev/null | od -An -tx1");
 
-    EXPECT_EQ(run(machine,
-                  u"E:\\QEL\\Tools\\syslinux\\syslinux\\syslinux64.exe -f -d "
-                  u"/QEL/Tools/syslinux/syslinux E: "
-                  u"E:\\QEL\\Tools\\syslinux\\syslinux\\syslinux.bin"),
-              0u);
+    // Installed twice, as a second run does on a stick that has it: the read-only files of the
+    // first install are replaced.
+    for (int install = 0; install < 2; ++install)
+        EXPECT_EQ(run(machine,
+                      u"E:\\QEL\\Tools\\syslinux\\syslinux\\syslinux64.exe -f -d "
+                      u"/QEL/Tools/syslinux/syslinux E: "
+                      u"E:\\QEL\\Tools\\syslinux\\syslinux\\syslinux.bin"),
+                  0u);
     const auto bootFile =
         readWholeFile(machine, u"E:\\QEL\\Tools\\syslinux\\syslinux\\syslinux.bin");
     ASSERT_TRUE(bootFile);
@@ -106,6 +109,23 @@ TEST_F(ChildProgramsOnImage, SyslinuxWritesTheBootSectorFileAndLeavesTheVolumesO
     EXPECT_EQ(ok("dd if=" + image + " bs=512 skip=2048 count=1 2>/dev/null | od -An -tx1"), before);
     EXPECT_NE(ok(mtools("mdir", 2048) + "-a ::/QEL/Tools/syslinux/syslinux").find("ldlinux"),
               std::string::npos);
+    // The loader on the volume is patched whole (its dwords, the two sectors of its auxiliary
+    // data left out, sum to its magic number) and the boot sector points at its first sector
+    // (the pointer sits at byte 282 of this Syslinux version's boot sector).
+    const std::string loader = folder.path() + "/ldlinux.sys";
+    ok(mtools("mcopy", 2048) + "::/QEL/Tools/syslinux/syslinux/ldlinux.sys " + loader);
+    const auto sum =
+        ok("python3 -c \"import struct,sys; d=open(sys.argv[1],'rb').read()[:-1024]; "
+           "print(sum(struct.unpack('<%dI' % (len(d)//4), d)) % 2**32)\" " +
+           loader);
+    EXPECT_EQ(std::stoull(sum), 0x3eb202feu);
+    const std::uint32_t firstSector = (*bootFile)[282] | (*bootFile)[283] << 8 |
+                                      (*bootFile)[284] << 16 |
+                                      std::uint32_t((*bootFile)[285]) << 24;
+    EXPECT_EQ(ok("dd if=" + image + " bs=512 skip=" + std::to_string(2048 + firstSector) +
+                 " count=1 2>/dev/null | od -An -tx1"),
+              ok("head -c 512 " + loader + " | od -An -tx1"));
+    EXPECT_EQ(ok(mtools("mdir", 2048) + "-a ::/").find("ldlinux"), std::string::npos);
 
     // On NTFS the installer reports failure.
     EXPECT_EQ(run(machine,

@@ -16,6 +16,10 @@ namespace qel::image {
 
 namespace {
 
+// The loader keeps the folder in a field of 256 bytes, its terminating NUL included; the library
+// ends the process when the folder is longer, so it is refused before.
+constexpr std::size_t kLongestFolder = 255;
+
 constexpr std::uint32_t kInstalledAttributes =
     win::FILE_ATTRIBUTE_READONLY | win::FILE_ATTRIBUTE_HIDDEN | win::FILE_ATTRIBUTE_SYSTEM;
 
@@ -105,6 +109,8 @@ SyslinuxInstall installSyslinux(DiskImage& disk, std::int64_t volumeOffset,
         result.problem = std::move(problem);
         return result;
     };
+    if (folder.size() > kLongestFolder)
+        return fail("Subdirectory path too long... aborting install!");
     auto& sector = result.bootSector;
     int fsType = 0;
     if (!disk.read(volumeOffset, sector)) return fail("cannot read the volume's boot sector");
@@ -129,10 +135,12 @@ SyslinuxInstall installSyslinux(DiskImage& disk, std::int64_t volumeOffset,
     store.release();
     if (!firstCluster) return fail("could not write ldlinux.sys and ldlinux.c32");
 
-    const auto loaderSectors = (syslinux_ldlinux_len + 2 * ADV_SIZE + SECTOR_SIZE - 1) / SECTOR_SIZE;
+    const auto loaderSectors =
+        (syslinux_ldlinux_len + 2 * ADV_SIZE + SECTOR_SIZE - 1) / SECTOR_SIZE;
     const auto sectors = blockMap(disk, volumeOffset, *firstCluster, loaderSectors);
     if (sectors.size() != loaderSectors) return fail("cannot map the sectors of ldlinux.sys");
-    if (!patchLoader(disk, volumeOffset, sectors, folder)) return fail("could not patch ldlinux.sys");
+    if (!patchLoader(disk, volumeOffset, sectors, folder))
+        return fail("could not patch ldlinux.sys");
 
     if (!disk.read(volumeOffset, sector)) return fail("cannot read the volume's boot sector");
     syslinux_make_bootsect(sector.data(), fsType);
