@@ -21,7 +21,7 @@ constexpr std::size_t kPartitionTable = 0x1BE;
 constexpr std::size_t kPartitionEntrySize = 16;
 constexpr std::size_t kEntryStartingLba = 8;
 constexpr std::size_t kPartitionSlots = 4;
-// The boot area is read and written with one call each.
+// The boot area is read with one call and written with two.
 constexpr std::int64_t kLargestBootArea = 0x7FFFFFFF;
 
 // The disk, still open, and the boot area image built over the disk's own first bytes.
@@ -108,11 +108,18 @@ std::uint16_t CheckGrub2Mbr(Platform& sys, const Text& diskPath, const Text& dri
     return area->image == area->diskContent ? kGrub2Installed : kGrub2Differs;
 }
 
+// The core image's sectors go first and the first sector, whose boot code jumps into them, last:
+// a run cut off between the two leaves the disk's old boot code in front of them.
 bool InstallGrub2Mbr(Platform& sys, const Text& diskPath, const Text& driveRoot,
                      const Text& coreImagePath, std::int32_t bytesPerSector) {
     const auto area = buildBootArea(sys, diskPath, driveRoot, coreImagePath, bytesPerSector, true);
-    if (!area || !moveTo(sys, area->disk, 0)) return false;
-    return writeFrom(sys, area->disk, area->image);
+    if (!area) return false;
+    const ByteSpan image(area->image);
+    const auto firstSector = std::min(image.size(), static_cast<std::size_t>(bytesPerSector));
+    if (image.size() > firstSector && !(moveTo(sys, area->disk, bytesPerSector) &&
+                                        writeFrom(sys, area->disk, image.subspan(firstSector))))
+        return false;
+    return moveTo(sys, area->disk, 0) && writeFrom(sys, area->disk, image.first(firstSector));
 }
 
 }  // namespace qel

@@ -21,8 +21,9 @@ inline constexpr std::uint16_t kGrub2Undetermined = 2;
 std::uint16_t CheckGrub2Mbr(Platform& sys, const Text& diskPath, const Text& driveRoot,
                             const Text& coreImagePath, std::int32_t bytesPerSector);
 
-// Writes the boot area in one write from byte 0 of the disk; true when the write succeeded.
-// Nothing is written when any input fails or the boot area would reach into the first partition.
+// Writes the boot area from byte 0 of the disk in two writes: the sectors behind the first, then
+// the first sector; true when both succeeded. Nothing is written when any input fails or the
+// boot area would reach into the first partition.
 bool InstallGrub2Mbr(Platform& sys, const Text& diskPath, const Text& driveRoot,
                      const Text& coreImagePath, std::int32_t bytesPerSector);
 

@@ -404,7 +404,7 @@ bool FakeMachine::writeFile(const Handle& handle, ByteSpan data, std::uint32_t& 
     } else {
         if (!disks_.count(h.disk)) return false;
         auto& d = disks_.at(h.disk);
-        if (!d.present || d.failWrites) return false;
+        if (!d.present || d.failWrites || d.writeCount >= d.writesBeforeFailure) return false;
         std::int64_t base = 0;
         std::int64_t limit = static_cast<std::int64_t>(d.bytes.size());
         if (h.kind == OpenHandle::Volume) {

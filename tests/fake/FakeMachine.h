@@ -29,6 +29,7 @@ struct FakeDisk {
     bool present = true;  // false: a card reader without medium (every request fails)
     bool failReads = false;
     bool failWrites = false;
+    std::uint64_t writesBeforeFailure = UINT64_MAX;  // writes that succeed before the rest fail
     bool failSeeks = false;
     bool failLayoutRequest = false;
     bool failSetLayout = false;

@@ -101,7 +101,7 @@ TEST_F(Win32DriverDisk, RequestsTheDiskCannotServeFailCleanly) {
         sys.deviceIoControl(disk, win::IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, {}, sector, returned));
 }
 
-// Grub2's boot area goes to the disk's first sectors in one write through the physical drive;
+// Grub2's boot area goes to the disk's first sectors through the physical drive (two writes);
 // the script compares the image with the boot and core images afterwards.
 TEST_F(Win32DriverDisk, Grub2BootAreaIsWrittenThroughThePhysicalDrive) {
     const Text core = u"E:\\QEL\\grub\\i386-pc\\core.img";

@@ -109,8 +109,9 @@ check_bootloader_run() {  # <work folder> <image> <counts file> <payload>
     fail "E: is not offered as the FAT32 stick: $(cat "$work/bootloader-values.txt")"
   import -window root "$work/bootloader-main.png" 2>/dev/null && echo "screenshot: $work/bootloader-main.png"
   click_control "$title" OK || fail "no \"OK\" to click"
-  # The run writes twice through the driver: Grub2's boot area, then Clover's boot sector.
-  hand_raw_volume_to_loop_device "$image" "$counts" $(($(request_count write "$counts") + 2)) \
+  # The run writes three times through the driver: Grub2's core image and its first sector, then
+  # Clover's boot sector.
+  hand_raw_volume_to_loop_device "$image" "$counts" $(($(request_count write "$counts") + 3)) \
     "$program_pid" >"$work/loop-device.txt" &
   local hand_over=$!
   watch_run "$program_pid" 600 "bootloader-7zip-progress=Extracting|Giải nén"
@@ -128,7 +129,7 @@ check_bootloader_run() {  # <work folder> <image> <counts file> <payload>
   echo "requests the driver saw in the bootloader run:"
   requests_since "$work/counts-before-bootloader-run.txt" "$counts" | tee "$work/bootloader-requests.txt" |
     sed 's/^/  /'
-  grep -qx 'write 2' "$work/bootloader-requests.txt" ||
+  grep -qx 'write 3' "$work/bootloader-requests.txt" ||
     fail "Grub2's boot area and Clover's boot sector did not both reach the driver"
 
   python3 -B "$(dirname "${BASH_SOURCE[0]}")/check_bootloader_run.py" --image "$image" \

@@ -80,7 +80,7 @@ TEST_F(Grub2MbrTest, InstallsTheBootAreaByteExactForEveryCoreImageAndSectorSize)
                   static_cast<std::int64_t>(c.length));
         EXPECT_EQ(check(), kGrub2Differs);
         ASSERT_TRUE(install());
-        EXPECT_EQ(fm().disk(0).writeCount, 1u);
+        EXPECT_EQ(fm().disk(0).writeCount, 2u);
         const Bytes& disk = fm().disk(0).bytes;
 
         Bytes code = slice(bootImage, 0, 440);
@@ -125,6 +125,21 @@ TEST_F(Grub2MbrTest, AShortBootImageLeavesTheDiskBytesBehindIt) {
     EXPECT_EQ(disk[0x66], 0x90);
     EXPECT_EQ(disk[0x67], 0x90);
     EXPECT_TRUE(sameBytes(slice(disk, 0x68, 512), slice(original, 0x68, 512)));
+}
+
+// A run cut off after the core image keeps the disk's own boot code in front of it.
+TEST_F(Grub2MbrTest, TheBootCodeIsWrittenAfterTheCoreImage) {
+    for (const std::uint32_t bytesPerSector : {512u, 4096u}) {
+        SCOPED_TRACE(bytesPerSector);
+        prepare(62464, bytesPerSector);
+        fm().disk(0).writesBeforeFailure = 1;
+        EXPECT_FALSE(install());
+        const Bytes& disk = fm().disk(0).bytes;
+        EXPECT_TRUE(sameBytes(slice(disk, 0, bytesPerSector), slice(original, 0, bytesPerSector)));
+        EXPECT_TRUE(sameBytes(slice(disk, bytesPerSector, 512 + 62464),
+                              slice(coreImage, bytesPerSector - 512, 62464)));
+        EXPECT_EQ(fm().openHandles(), 0);
+    }
 }
 
 TEST_F(Grub2MbrTest, FailuresWriteNothing) {

@@ -175,7 +175,7 @@ TEST(BootloaderInstall, AnInstalledBootAreaIsNotWrittenAgain) {
                             u"E:\\QEL\\grub\\i386-pc\\uncore.img", 512);
     };
     bench.clickOk();
-    EXPECT_EQ(bench.machine.disk(0).writeCount, 1u);
+    EXPECT_EQ(bench.machine.disk(0).writeCount, 2u);  // the earlier run's two
     EXPECT_TRUE(bench.grub2Installed(u"uncore.img"));
     EXPECT_TRUE(bench.menuHas(kSyslinuxBlock));
 }
