@@ -108,7 +108,7 @@ suite_power_cut() {
   tests/powercut/run-power-cut-tests.sh build-native build-win32/embedded/RAZEvor.7z
 }
 
-# The x86_64 payload's installer under Wine, and qel-headless's Linux installer for comparison.
+# The x86_64 payload's installer under Wine, and qel-headless's install for comparison.
 suite_syslinux() {
   cmake --preset win64 >/dev/null
   cmake --build --preset win64 --target bootloader-stage-run QELDuzu

@@ -7,8 +7,8 @@ Run inside a Wine session (scripts/wine-session.sh) whose prefix makes E: a remo
 The program's bootloader stage (bootloader-stage-run.exe) runs on a real FAT32 volume: a partition
 image mounted with guestmount, E: on the mount folder and E:: the image file itself, so that the
 installer's raw reads see the volume. The stick starts as an extraction run of the image machine
-(qel-headless) left it, its Syslinux files taken off: those serve as the comparison with Debian's
-Linux installer. Prints one line per test and "N passed, N failed"; exits 1 when a test failed.
+(qel-headless) left it, its Syslinux files taken off: those, which the image machine installs with
+the installers' own library, serve as the comparison. Prints one line per test and "N passed, N failed"; exits 1 when a test failed.
 """
 
 import argparse
@@ -207,13 +207,13 @@ def patched_ranges(loader):
 def differing_outside(name, a, b, ranges):
     expect(len(a) == len(b), f"the lengths of {name} differ: {len(a)} and {len(b)}")
     differing = [i for i in range(len(a)) if a[i] != b[i]]
-    print(f"    {name} differs from the Linux installer's at {[hex(i) for i in differing]}")
+    print(f"    {name} differs from the image machine's at {[hex(i) for i in differing]}")
     return [i for i in differing if not any(s <= i < e for s, e in ranges)]
 
 
 def check_same_as_image_machine(case, made):
-    """The Windows installer leaves the files Debian's Linux installer leaves (the image
-    machine's Syslinux step), but for the bytes that depend on where ldlinux.sys lies."""
+    """The Windows installer leaves the files the image machine's Syslinux step leaves, but for
+    the bytes that depend on where ldlinux.sys lies."""
     mine = {name: volume_file(case, f"{SYSLINUX_DIR}/{name}")
             for name in ("ldlinux.sys", "ldlinux.c32", "syslinux.bin")}
     expect(mine["ldlinux.c32"] == made["ldlinux.c32"], "ldlinux.c32 differs")
