@@ -32,7 +32,8 @@ check_stick() {  # <work folder> <image> <counts file>
 
   echo "requests the driver saw:"
   grep -v ' 0$' "$counts" | sed 's/^/  /'
-  (($(request_count write "$counts") == 1)) || fail "Grub2's boot area took more than one write"
+  (($(request_count write "$counts") == 2)) ||
+    fail "Grub2's boot area did not take two writes (its core image, then its first sector)"
   (($(request_count layout-ex "$counts") >= 1)) || fail "no drive layout was asked"
   (($(request_count disk-extents "$counts") >= 2)) || fail "disk extents were asked too few times"
   (($(request_count unknown "$counts") == 1)) || fail "requests the driver does not know: see $counts"
