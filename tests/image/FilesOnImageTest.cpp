@@ -53,6 +53,17 @@ TEST_F(FilesOnImage, WrittenFilesAppearInTheFileSystemAndReadBack) {
     EXPECT_EQ(machine.openHandles(), 0);
 }
 
+// A file is stored when its handle closes, which cannot report a failure: one the volume has no
+// room for is remembered, so that the run does not end as if it were on the drive.
+TEST_F(FilesOnImage, AFileTheVolumeCannotHoldFailsTheRunsEnd) {
+    ImageMachine machine(options());
+    writeWholeFile(machine, u"E:\\small.txt", bytesOf("fits"));
+    EXPECT_TRUE(machine.flushStores());
+    writeWholeFile(machine, u"E:\\huge.bin", Bytes(100 << 20, 0x5A));
+    EXPECT_FALSE(machine.flushStores());
+    EXPECT_EQ(sh(mtools("mdir", 2048) + "::/huge.bin").exitCode, 1);
+}
+
 TEST_F(FilesOnImage, AttributesFollowTheWindowsRules) {
     ImageMachine machine(options());
     writeWholeFile(machine, u"E:\\autorun.inf", bytesOf("[autorun]\r\n"));

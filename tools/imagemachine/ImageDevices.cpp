@@ -201,10 +201,18 @@ void ImageMachine::closeHandle(std::uintptr_t id) {
     const auto it = handles_.find(id);
     if (it == handles_.end()) return;
     auto& h = it->second;
+    // A file's writes are stored when its handle closes, which cannot fail on Windows: a write
+    // the volume refuses now is remembered for the run's end, as one refused at flush is.
     if (h.kind == OpenHandle::File && h.dirty) {
-        if (h.location.store->write(h.location.path, h.content) && h.createAttributes != 0)
-            h.location.store->setAttributes(h.location.path,
-                                            h.createAttributes | win::FILE_ATTRIBUTE_ARCHIVE);
+        auto& store = *h.location.store;
+        const bool stored = store.write(h.location.path, h.content) &&
+                            (h.createAttributes == 0 ||
+                             store.setAttributes(h.location.path,
+                                                 h.createAttributes | win::FILE_ATTRIBUTE_ARCHIVE));
+        if (!stored && !power_.lost()) {
+            lostWrites_ = true;
+            say("[machine] " + h.location.path + " could not be stored on its drive");
+        }
     }
     handles_.erase(it);
 }
