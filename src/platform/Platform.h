@@ -183,6 +183,19 @@ enum class WaitResult { Ended, TimedOut, Failed };
 using ProcAddress = std::uintptr_t;
 using ModuleId = std::uintptr_t;
 
+// The functions of kernel32.dll that the program looks up by name: what a machine behind the
+// seam offers there.
+inline constexpr const char* kKernel32LookedUpFunctions[] = {"IsWow64Process",
+                                                             "FindFirstVolumeA",
+                                                             "FindNextVolumeA",
+                                                             "FindVolumeClose",
+                                                             "FindFirstVolumeMountPointA",
+                                                             "FindNextVolumeMountPointA",
+                                                             "FindVolumeMountPointClose",
+                                                             "GetVolumeNameForVolumeMountPointA",
+                                                             "DeleteVolumeMountPointA",
+                                                             "SetVolumeMountPointA"};
+
 // ---- User interface -------------------------------------------------------------------------
 
 using WindowId = std::uint32_t;   // a top-level window; 0 = none

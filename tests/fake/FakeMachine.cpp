@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 namespace qel::fake {
 
@@ -9,16 +10,8 @@ namespace {
 
 constexpr std::uint32_t kKernel32 = 1;
 constexpr std::uintptr_t kProcBase = 0x1000;
-const std::vector<std::string> kKernel32Exports = {"IsWow64Process",
-                                                   "FindFirstVolumeA",
-                                                   "FindNextVolumeA",
-                                                   "FindVolumeClose",
-                                                   "FindFirstVolumeMountPointA",
-                                                   "FindNextVolumeMountPointA",
-                                                   "FindVolumeMountPointClose",
-                                                   "GetVolumeNameForVolumeMountPointA",
-                                                   "DeleteVolumeMountPointA",
-                                                   "SetVolumeMountPointA"};
+const std::vector<std::string> kKernel32Exports(std::begin(kKernel32LookedUpFunctions),
+                                                std::end(kKernel32LookedUpFunctions));
 
 Text upper(TextView t) {
     return asciiUpper(t);

@@ -2,6 +2,7 @@
 // stands in for, and small text and access helpers.
 #pragma once
 
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -23,16 +24,8 @@ constexpr std::uint32_t kFileCorrupt = 1392;
 
 constexpr ModuleId kKernel32 = 1;
 constexpr ProcAddress kProcBase = 0x1000;
-inline const std::vector<std::string> kKernel32Exports = {"IsWow64Process",
-                                                          "FindFirstVolumeA",
-                                                          "FindNextVolumeA",
-                                                          "FindVolumeClose",
-                                                          "FindFirstVolumeMountPointA",
-                                                          "FindNextVolumeMountPointA",
-                                                          "FindVolumeMountPointClose",
-                                                          "GetVolumeNameForVolumeMountPointA",
-                                                          "DeleteVolumeMountPointA",
-                                                          "SetVolumeMountPointA"};
+inline const std::vector<std::string> kKernel32Exports(std::begin(kKernel32LookedUpFunctions),
+                                                       std::end(kKernel32LookedUpFunctions));
 
 inline const Text kDiskEnumKey = u"SYSTEM\\CurrentControlSet\\Services\\disk\\Enum";
 inline const Text kImageDeviceId = u"USBSTOR\\Disk&Ven_QEL&Prod_Image_Disk&Rev_1.00\\0001&0";
