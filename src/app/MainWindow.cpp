@@ -6,6 +6,7 @@
 
 #include "app/DisabledWhileInScope.h"
 #include "app/ExtractionRun.h"
+#include "app/GetSevenZipFile.h"
 #include "disk/DeviceQueries.h"
 #include "disk/DriveList.h"
 #include "run/WorkFolder.h"
@@ -325,6 +326,12 @@ void MainWindow::Label3Click() {
     sys.setCaption(CheckBox3, captions.checkBox3);
     sys.setCaption(CheckBox1, texts.lautoformat);
     fitCaptionLabels(*this);
+}
+
+void MainWindow::Button2Click() {
+    // The button takes no second press while the archive is written.
+    const DisabledControl button(sys, Button2);
+    SaveSevenZipFile(context);
 }
 
 void MainWindow::Button3Click() {
